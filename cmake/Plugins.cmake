@@ -1,0 +1,54 @@
+# vexb_add_plugin(NAME MODEL HEADER REVISION)
+#
+# Builds deliverable NAME from model class vexb::models::MODEL (declared in
+# models/HEADER) and framework revision REVISION: NAME.dll on Windows, NAME.so
+# elsewhere, exporting only vexbcppBlockEntryPoint. Each deliverable is
+# recorded in VEXB_DELIVERABLES and in the build folder's deliverables.tsv.
+
+set(VEXB_PLUGIN_COMPILE_OPTIONS -fno-exceptions -fno-rtti)
+set(VEXB_MANIFEST ${PROJECT_BINARY_DIR}/deliverables.tsv)
+file(WRITE ${VEXB_MANIFEST} "deliverable\tmodel\trevision\tsignature\n")
+set_property(GLOBAL PROPERTY VEXB_DELIVERABLES "")
+
+function(vexb_add_plugin name model header revision)
+  # The signature, as the model states it, for the build table and the tests.
+  file(READ ${PROJECT_SOURCE_DIR}/models/${header} model_text)
+  if(NOT model_text MATCHES "kSignature = \"([^\"]+)\"")
+    message(FATAL_ERROR "models/${header} states no kSignature")
+  endif()
+  set(signature ${CMAKE_MATCH_1})
+
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}.cpp)
+  file(CONFIGURE OUTPUT ${source} CONTENT
+"// Deliverable ${name}: model ${model}, framework revision ${revision}.
+#include \"plugin.h\"
+#include \"${header}\"
+VEXB_DEFINE_PLUGIN(vexb::models::${model}, ${revision})
+" @ONLY)
+
+  add_library(${name} MODULE ${source} $<TARGET_OBJECTS:vexb_framework>)
+  target_link_libraries(${name} PRIVATE vexb_headers)
+  target_compile_options(${name} PRIVATE ${VEXB_PLUGIN_COMPILE_OPTIONS})
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  if(WIN32)
+    # The runtime goes into the DLL: it may import from Windows DLLs only.
+    set_target_properties(${name} PROPERTIES SUFFIX ".dll")
+    target_link_options(${name} PRIVATE
+      -static -static-libgcc -static-libstdc++ -s -Wl,--no-insert-timestamp)
+  else()
+    set_target_properties(${name} PROPERTIES SUFFIX ".so")
+    target_link_options(${name} PRIVATE
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/plugins/exports.map -Wl,-z,defs)
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
+      ${PROJECT_SOURCE_DIR}/plugins/exports.map)
+    target_link_libraries(${name} PRIVATE ${CMAKE_DL_LIBS})
+  endif()
+
+  file(APPEND ${VEXB_MANIFEST} "${name}\t${model}\t${revision}\t${signature}\n")
+  set_property(GLOBAL APPEND PROPERTY VEXB_DELIVERABLES ${name})
+  set_property(TARGET ${name} PROPERTY VEXB_REVISION ${revision})
+  set_property(TARGET ${name} PROPERTY VEXB_SIGNATURE ${signature})
+endfunction()
