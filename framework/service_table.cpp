@@ -28,13 +28,4 @@ std::int32_t AttachWith(const ServiceTable& table, const HostLookup& lookup,
   return 1;
 }
 
-bool BindHostServices() {
-  const ServiceTable& table = kLibraryServices;
-  return BindServices(PlatformLookup(), table.names, table.count, table.slots);
-}
-
-std::int32_t OnLibraryAttach(void* /*module*/, std::uint32_t reason, void* /*reserved*/) {
-  return AttachWith(kLibraryServices, PlatformLookup(), reason);
-}
-
 }  // namespace vexb

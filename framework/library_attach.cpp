@@ -1,0 +1,15 @@
+// The library's own attach: its table, bound against the platform's loader.
+#include "service_table.h"
+
+namespace vexb {
+
+bool BindHostServices() {
+  const ServiceTable& table = kLibraryServices;
+  return BindServices(PlatformLookup(), table.names, table.count, table.slots);
+}
+
+std::int32_t OnLibraryAttach(void* /*module*/, std::uint32_t reason, void* /*reserved*/) {
+  return AttachWith(kLibraryServices, PlatformLookup(), reason);
+}
+
+}  // namespace vexb
