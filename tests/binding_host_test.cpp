@@ -6,6 +6,8 @@
 //   VEXB_HOST_HAS_INCOMPATIBLE    it exports vexIncompatibleDll
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #if !defined(_WIN32)
 #include <dlfcn.h>
 #endif
@@ -25,10 +27,33 @@ int g_incompatible_calls = 0;
 }  // namespace
 
 #if VEXB_HOST_HAS_HUGE
+#if defined(_WIN32)
+// Drives the entry point of the library being attached, from inside its
+// DllMain: Init and Cleanup work only once its runtime has started.
+bool EntryPointWorksDuringAttach(const double* value) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(value), &module))
+    return false;
+  auto entry = reinterpret_cast<vexb::EntryPointFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, "vexbcppBlockEntryPoint")));
+  if (entry == nullptr) return false;
+  unsigned char storage[2 + 8 * 9] = {};
+  vexb::BlockRecord record = {};
+  record.StorageBase = storage;
+  if (entry(vexb::kInit, &record, nullptr) != vexb::kDone || record.InstanceSlot == nullptr) return false;
+  return entry(vexb::kCleanup, &record, nullptr) == vexb::kDone && record.InstanceSlot == nullptr;
+}
+bool g_entry_point_worked = false;
+#endif
+
 VEXB_HOST_SERVICE void VEXB_CALL vexGetHugeDouble(double* value) {
   ++g_huge_calls;
   g_huge_target = value;
   *value = 1.0e300;
+#if defined(_WIN32)
+  g_entry_point_worked = EntryPointWorksDuringAttach(value);
+#endif
 }
 #endif
 #if VEXB_HOST_HAS_INCOMPATIBLE
@@ -60,6 +85,9 @@ TEST_P(Binding, LoadsAndReportsAsTheHostDeserves) {
   const bool complete = d.revision == 1 ? VEXB_HOST_COMPLETE_R1 : VEXB_HOST_COMPLETE_R2;
   g_huge_calls = 0;
   g_huge_target = nullptr;
+#if defined(_WIN32) && VEXB_HOST_HAS_HUGE
+  g_entry_point_worked = false;
+#endif
   g_incompatible_calls = 0;
 
   PluginLibrary plugin;
@@ -70,6 +98,9 @@ TEST_P(Binding, LoadsAndReportsAsTheHostDeserves) {
     EXPECT_EQ(g_huge_calls, 1);
     EXPECT_EQ(ModuleOf(g_huge_target), ModuleOf(reinterpret_cast<const void*>(plugin.entry())))
         << "the huge value lives in the plug-in";
+#if defined(_WIN32) && VEXB_HOST_HAS_HUGE
+    EXPECT_TRUE(g_entry_point_worked) << "DllMain ran after the library's runtime start-up";
+#endif
     EXPECT_EQ(g_incompatible_calls, 0);
   } else {
     EXPECT_EQ(g_huge_calls, 0);
@@ -86,10 +117,20 @@ TEST_P(Binding, LoadsAndReportsAsTheHostDeserves) {
   EXPECT_EQ(plugin(kCleanup, &block.record()), kDone);
   EXPECT_TRUE(block.GuardsIntact());
 
-  // Nothing more reaches the host while the library is loaded or unloaded.
+  // Nothing more reaches the host while the library is loaded: not when
+  // threads start and end (Windows tells the library of each), nor when it is
+  // unloaded.
+  const int huge_calls = g_huge_calls;
+  const int incompatible_calls = g_incompatible_calls;
+  std::thread first([] {});
+  std::thread second([&] { EXPECT_EQ(plugin(kCheckVariables, nullptr, signature.data()), kDone); });
+  first.join();
+  second.join();
+  EXPECT_EQ(g_huge_calls, huge_calls) << "after thread attach and detach";
+  EXPECT_EQ(g_incompatible_calls, incompatible_calls) << "after thread attach and detach";
   plugin.Close();
-  EXPECT_EQ(g_huge_calls, complete ? 1 : 0);
-  EXPECT_EQ(g_incompatible_calls, !complete && VEXB_HOST_HAS_INCOMPATIBLE ? 1 : 0);
+  EXPECT_EQ(g_huge_calls, huge_calls) << "after process detach";
+  EXPECT_EQ(g_incompatible_calls, incompatible_calls) << "after process detach";
 }
 
 VEXB_FOR_EVERY_DELIVERABLE(Binding);
@@ -108,6 +149,9 @@ TEST(Host, ExportsTheServicesItWasBuiltWith) {
 #endif
   EXPECT_EQ(find("vexGetHugeDouble") != nullptr, bool(VEXB_HOST_HAS_HUGE));
   EXPECT_EQ(find("vexIncompatibleDll") != nullptr, bool(VEXB_HOST_HAS_INCOMPATIBLE));
+  // Names match with their letter case only.
+  EXPECT_EQ(find("vexgethugedouble"), nullptr);
+  EXPECT_EQ(find("VEXGETHUGEDOUBLE"), nullptr);
   EXPECT_GE(vexb_host_service_count, 0);
 }
 

@@ -177,6 +177,43 @@ TEST_P(EntryPoint, CalculateFollowsTheStorageAndTouchesOnlyItsDoubles) {
   EXPECT_TRUE(block_->GuardsIntact());
 }
 
+// The host's byte offsets of the three fields, written as the host writes
+// them: 0, 4 and 23 in a 32-bit process, 0, 8 and 23 in a 64-bit test build.
+TEST_P(EntryPoint, ReadsAndWritesTheRecordAtTheHostsByteOffsets) {
+  constexpr std::size_t kStorageAt = 0;
+  constexpr std::size_t kSlotAt = sizeof(void*) == 4 ? 4 : 8;
+  constexpr std::size_t kFlagAt = 23;
+  auto* bytes = reinterpret_cast<unsigned char*>(&block_->record());
+  auto read_pointer = [&](std::size_t at) {
+    void* p;
+    std::memcpy(&p, bytes + at, sizeof p);
+    return p;
+  };
+  auto write_pointer = [&](std::size_t at, const void* p) { std::memcpy(bytes + at, &p, sizeof p); };
+
+  write_pointer(kSlotAt, reinterpret_cast<void*>(std::uintptr_t(0xDEADBEE0)));
+  bytes[kFlagAt] = 0x80;
+  ASSERT_EQ(Call(kInit), kDone);
+  void* instance = read_pointer(kSlotAt);
+  EXPECT_NE(instance, nullptr);
+  EXPECT_NE(instance, reinterpret_cast<void*>(std::uintptr_t(0xDEADBEE0)));
+  EXPECT_EQ(bytes[kFlagAt], revision1() ? 0x80 : 0x81);
+
+  // Calculate finds the storage through the pointer at byte 0.
+  for (int copy = 0; copy < 2; ++copy)
+    for (std::size_t k = 2; k < block_->variables(); ++k) block_->Set(k, 100.0 + double(k), copy);
+  write_pointer(kStorageAt, block_->storage(1));
+  ASSERT_EQ(Call(kCalculate), kDone);
+  EXPECT_TRUE(ChangedDoubles(*block_, 0).empty());
+  EXPECT_FALSE(ChangedDoubles(*block_, 1).empty());
+  EXPECT_EQ(read_pointer(kSlotAt), instance);
+
+  ASSERT_EQ(Call(kCleanup), kDone);
+  EXPECT_EQ(read_pointer(kSlotAt), nullptr);
+  EXPECT_EQ(read_pointer(kStorageAt), block_->storage(1));
+  EXPECT_TRUE(block_->GuardsIntact());
+}
+
 VEXB_FOR_EVERY_DELIVERABLE(EntryPoint);
 
 TEST(Deliverables, TenWithTheirRevisionsAndSignatures) {
