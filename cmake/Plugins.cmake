@@ -52,3 +52,15 @@ VEXB_DEFINE_PLUGIN(vexb::models::${model}, ${revision})
   set_property(TARGET ${name} PROPERTY VEXB_REVISION ${revision})
   set_property(TARGET ${name} PROPERTY VEXB_SIGNATURE ${signature})
 endfunction()
+
+# The 32-bit Windows deliverables read as files, as the host's loader sees
+# them (tests/pe_check.cmake): the target pe_report prints the table, and the
+# win32 test runs the same reading.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(VEXB_PE_REPORT ${CMAKE_COMMAND}
+    -DOBJDUMP=${VEXB_OBJDUMP}
+    -DMANIFEST=${VEXB_MANIFEST}
+    -DDIR=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}
+    -DNAMES=${PROJECT_SOURCE_DIR}/framework/service_names.inc
+    -P ${PROJECT_SOURCE_DIR}/tests/pe_check.cmake)
+endif()
