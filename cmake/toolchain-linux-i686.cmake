@@ -10,6 +10,5 @@ set(CMAKE_CXX_FLAGS_INIT -m32)
 set(CMAKE_EXE_LINKER_FLAGS_INIT -m32)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT -m32)
 set(CMAKE_MODULE_LINKER_FLAGS_INIT -m32)
-set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 # -L /: the 32-bit loader and libraries come from this machine's own multilib.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386;-L;/)

@@ -5,6 +5,11 @@
 VEXB_BUILD_PACKAGES="cmake ninja-build g++-mingw-w64-i686"
 # To build and run every test preset.
 VEXB_TEST_PACKAGES="$VEXB_BUILD_PACKAGES g++ libgtest-dev libbenchmark-dev googletest"
+# linux-i686: 32-bit programs, run under qemu-i386.
+VEXB_TEST_PACKAGES="$VEXB_TEST_PACKAGES gcc-multilib g++-multilib qemu-user"
+# win64: 64-bit Windows programs, run under wine64 (never wine32: it makes a
+# new prefix take minutes).
+VEXB_TEST_PACKAGES="$VEXB_TEST_PACKAGES g++-mingw-w64-x86-64 wine64"
 
 # vexb_ensure_packages PACKAGE...: installs those that are not installed yet.
 vexb_ensure_packages() {
