@@ -15,8 +15,8 @@ namespace vexb::test {
 namespace {
 
 constexpr int kThreads = 4;
-constexpr int kBlocksPerDeliverable = 32;
-constexpr int kRounds = 24;
+constexpr int kBlocksPerDeliverable = 64;
+constexpr int kRounds = 32;
 
 std::uint64_t Mix(std::uint64_t x) {
   x += 0x9E3779B97F4A7C15ull;
