@@ -4,7 +4,8 @@
 # To build the ten deliverables.
 VEXB_BUILD_PACKAGES="cmake ninja-build g++-mingw-w64-i686"
 # To build and run every test preset.
-VEXB_TEST_PACKAGES="$VEXB_BUILD_PACKAGES g++ libgtest-dev libbenchmark-dev googletest"
+VEXB_TEST_PACKAGES="$VEXB_BUILD_PACKAGES g++ libgtest-dev libbenchmark-dev googletest
+  clang libclang-rt-14-dev valgrind"
 
 # vexb_ensure_packages PACKAGE...: installs those that are not installed yet.
 vexb_ensure_packages() {
