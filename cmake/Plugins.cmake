@@ -41,7 +41,12 @@ VEXB_DEFINE_PLUGIN(vexb::models::${model}, ${revision})
   else()
     set_target_properties(${name} PROPERTIES SUFFIX ".so")
     target_link_options(${name} PRIVATE
-      -Wl,--version-script=${PROJECT_SOURCE_DIR}/plugins/exports.map -Wl,-z,defs)
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/plugins/exports.map)
+    # Every symbol resolved at link time, except in sanitizer builds: there the
+    # sanitizer runtime lives in the host program and is found at load.
+    if(NOT VEXB_SANITIZE)
+      target_link_options(${name} PRIVATE -Wl,-z,defs)
+    endif()
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
       ${PROJECT_SOURCE_DIR}/plugins/exports.map)
     target_link_libraries(${name} PRIVATE ${CMAKE_DL_LIBS})

@@ -10,6 +10,8 @@ VEXB_TEST_PACKAGES="$VEXB_TEST_PACKAGES gcc-multilib g++-multilib qemu-user"
 # win64: 64-bit Windows programs, run under wine64 (never wine32: it makes a
 # new prefix take minutes).
 VEXB_TEST_PACKAGES="$VEXB_TEST_PACKAGES g++-mingw-w64-x86-64 wine64"
+# asan, tsan, fuzz and memcheck.
+VEXB_TEST_PACKAGES="$VEXB_TEST_PACKAGES clang libclang-rt-14-dev valgrind"
 
 # vexb_ensure_packages PACKAGE...: installs those that are not installed yet.
 vexb_ensure_packages() {

@@ -1,5 +1,7 @@
 // The entry point of every deliverable, driven through the loaded library.
 #include <cstring>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -212,6 +214,29 @@ TEST_P(EntryPoint, ReadsAndWritesTheRecordAtTheHostsByteOffsets) {
   EXPECT_EQ(read_pointer(kSlotAt), nullptr);
   EXPECT_EQ(read_pointer(kStorageAt), block_->storage(1));
   EXPECT_TRUE(block_->GuardsIntact());
+}
+
+TEST_P(EntryPoint, ManyBlocksLiveAtOnceAndReleasedAgain) {
+  // Every Init allocates one instance of its own and every Cleanup releases
+  // it: run under a leak checker, nothing may remain.
+  std::vector<std::unique_ptr<TestBlock>> blocks;
+  for (int n = 0; n < 200; ++n) blocks.push_back(std::make_unique<TestBlock>(block_->doubles()));
+  for (int pass = 0; pass < 3; ++pass) {
+    std::set<void*> instances;
+    for (auto& b : blocks) {
+      ASSERT_EQ(plugin_(kInit, &b->record()), kDone);
+      instances.insert(b->record().InstanceSlot);
+    }
+    EXPECT_EQ(instances.size(), blocks.size()) << "one instance per block";
+    EXPECT_EQ(instances.count(nullptr), 0u);
+    for (auto& b : blocks) {
+      b->Use(pass % 2);
+      ASSERT_EQ(plugin_(kCalculate, &b->record()), kDone);
+      ASSERT_EQ(plugin_(kCleanup, &b->record()), kDone);
+      EXPECT_EQ(b->record().InstanceSlot, nullptr);
+    }
+  }
+  for (auto& b : blocks) EXPECT_TRUE(b->GuardsIntact());
 }
 
 VEXB_FOR_EVERY_DELIVERABLE(EntryPoint);
