@@ -71,7 +71,14 @@ class PluginLibrary {
 
   static std::string LastError() {
 #if defined(_WIN32)
-    return "error " + std::to_string(GetLastError());
+    const DWORD code = GetLastError();
+    char text[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                   sizeof text, nullptr);
+    std::string message = text;
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+      message.pop_back();
+    return "error " + std::to_string(code) + (message.empty() ? "" : ": " + message);
 #else
     const char* text = dlerror();
     return text != nullptr ? text : "";
