@@ -1,4 +1,5 @@
 // blockhost's command line: shape, run, check.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -200,22 +201,21 @@ Table ReadInput(const std::string& path, const host::HostBlock& block) {
   return table;
 }
 
-void PrintRow(const std::vector<std::string>& cells, const host::HostBlock& block, bool csv) {
-  std::string line;
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    if (csv) {
-      if (i > 0) line += ',';
-      line += cells[i];
-      continue;
+// Prints the rows as CSV, or as a table with every column right-aligned to
+// its widest cell.
+void PrintRows(const std::vector<std::vector<std::string>>& rows, bool csv) {
+  std::vector<std::size_t> widths(rows.front().size(), 0);
+  for (const auto& row : rows)
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i > 0) line += csv ? "," : "  ";
+      if (!csv) line.append(widths[i] - row[i].size(), ' ');
+      line += row[i];
     }
-    // Column 0 is the step; then the variables: signals narrow, doubles wide
-    // enough for any shortest double text.
-    const std::size_t width = i == 0 ? 5 : block.IsSignal(i - 1) ? 4 : 24;
-    if (i > 0) line += ' ';
-    if (cells[i].size() < width) line.append(width - cells[i].size(), ' ');
-    line += cells[i];
+    std::puts(line.c_str());
   }
-  std::puts(line.c_str());
 }
 
 int Run(const Options& options) {
@@ -243,9 +243,8 @@ int Run(const Options& options) {
   if (record.InstanceSlot == nullptr) throw Fatal{kNoInstance, options.plugin + ": Init left no instance"};
   for (const auto& [k, value] : sets) block.Set(k, value);
 
-  std::vector<std::string> cells = {"step"};
-  for (std::size_t k = 0; k < block.variables(); ++k) cells.push_back("V" + std::to_string(k));
-  PrintRow(cells, block, options.csv);
+  std::vector<std::vector<std::string>> rows(1, {"step"});
+  for (std::size_t k = 0; k < block.variables(); ++k) rows[0].push_back("V" + std::to_string(k));
 
   const std::size_t steps = options.input ? input.rows.size() : std::size_t(options.steps.value_or(1));
   for (std::size_t step = 0; step < steps; ++step) {
@@ -255,13 +254,13 @@ int Run(const Options& options) {
     const std::int32_t answer = plugin.library(kCalculate, &record);
     if (answer != kDone)
       std::fprintf(stderr, "blockhost: step %zu: Calculate answered %d\n", step + 1, int(answer));
-    cells = {std::to_string(step + 1)};
+    std::vector<std::string>& cells = rows.emplace_back(1, std::to_string(step + 1));
     for (std::size_t k = 0; k < block.variables(); ++k)
       cells.push_back(block.IsSignal(k) ? std::to_string(int(block.Signal(k)))
                                         : FormatDouble(block.Get(k)));
-    PrintRow(cells, block, options.csv);
   }
   plugin.library(kCleanup, &record);
+  PrintRows(rows, options.csv);
   return kOk;
 }
 
