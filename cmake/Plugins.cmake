@@ -10,22 +10,10 @@ set(VEXB_MANIFEST ${PROJECT_BINARY_DIR}/deliverables.tsv)
 file(WRITE ${VEXB_MANIFEST} "deliverable\tmodel\trevision\tsignature\n")
 set_property(GLOBAL PROPERTY VEXB_DELIVERABLES "")
 
-function(vexb_add_plugin name model header revision)
-  # The signature, as the model states it, for the build table and the tests.
-  file(READ ${PROJECT_SOURCE_DIR}/models/${header} model_text)
-  if(NOT model_text MATCHES "kSignature = \"([^\"]+)\"")
-    message(FATAL_ERROR "models/${header} states no kSignature")
-  endif()
-  set(signature ${CMAKE_MATCH_1})
-
-  set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}.cpp)
-  file(CONFIGURE OUTPUT ${source} CONTENT
-"// Deliverable ${name}: model ${model}, framework revision ${revision}.
-#include \"plugin.h\"
-#include \"${header}\"
-VEXB_DEFINE_PLUGIN(vexb::models::${model}, ${revision})
-" @ONLY)
-
+# vexb_build_plugin(NAME SOURCE): the library of a plug-in from a source that
+# uses VEXB_DEFINE_PLUGIN, built as every deliverable is built. Test plug-ins
+# use it directly; they are not deliverables.
+function(vexb_build_plugin name source)
   add_library(${name} MODULE ${source} $<TARGET_OBJECTS:vexb_framework>)
   target_link_libraries(${name} PRIVATE vexb_headers)
   target_compile_options(${name} PRIVATE ${VEXB_PLUGIN_COMPILE_OPTIONS})
@@ -51,11 +39,32 @@ VEXB_DEFINE_PLUGIN(vexb::models::${model}, ${revision})
       ${PROJECT_SOURCE_DIR}/plugins/exports.map)
     target_link_libraries(${name} PRIVATE ${CMAKE_DL_LIBS})
   endif()
+endfunction()
+
+function(vexb_add_plugin name model header revision)
+  # The signature, as the model states it, for the build table and the tests.
+  file(READ ${PROJECT_SOURCE_DIR}/models/${header} model_text)
+  if(NOT model_text MATCHES "kSignature = \"([^\"]+)\"")
+    message(FATAL_ERROR "models/${header} states no kSignature")
+  endif()
+  set(signature ${CMAKE_MATCH_1})
+
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}.cpp)
+  file(CONFIGURE OUTPUT ${source} CONTENT
+"// Deliverable ${name}: model ${model}, framework revision ${revision}.
+#include \"plugin.h\"
+#include \"${header}\"
+VEXB_DEFINE_PLUGIN(vexb::models::${model}, ${revision})
+" @ONLY)
+
+  vexb_build_plugin(${name} ${source})
 
   file(APPEND ${VEXB_MANIFEST} "${name}\t${model}\t${revision}\t${signature}\n")
   set_property(GLOBAL APPEND PROPERTY VEXB_DELIVERABLES ${name})
   set_property(TARGET ${name} PROPERTY VEXB_REVISION ${revision})
   set_property(TARGET ${name} PROPERTY VEXB_SIGNATURE ${signature})
+  set_property(TARGET ${name} PROPERTY VEXB_MODEL ${model})
+  set_property(TARGET ${name} PROPERTY VEXB_MODEL_HEADER ${header})
 endfunction()
 
 # The 32-bit Windows deliverables read as files, as the host's loader sees

@@ -4,8 +4,8 @@
 // the host's VariableStorage. It owns nothing: the storage belongs to the host,
 // and the address is re-bound before every Calculate, so a storage that the
 // host moves is followed without notice. Doubles sit at offsets that are not
-// multiples of 8, so they are read and written bytewise, never through a
-// double pointer.
+// multiples of 8, so they are read and written as doubles of alignment 1,
+// never through a (misaligned) double pointer.
 #pragma once
 
 #include <bit>
@@ -45,12 +45,19 @@ class DoubleAccessor : public VarAccessor {
   unsigned char* Address = nullptr;
   void* DataAddress() const override { return Address; }
 
-  double Get() const {
+  double Get() const { return reinterpret_cast<const Unaligned*>(Address)->value; }
+  void Set(double value) const { reinterpret_cast<Unaligned*>(Address)->value = value; }
+
+ private:
+  // The eight bytes seen as a double of alignment 1: the compiler emits
+  // unaligned loads and stores, as it would for memcpy, and also knows that
+  // writing a double changes no accessor. Through memcpy, which may write
+  // anything, every Address would be read again from the instance after each
+  // write.
+  struct [[gnu::packed]] Unaligned {
     double value;
-    std::memcpy(&value, Address, sizeof value);
-    return value;
-  }
-  void Set(double value) const { std::memcpy(Address, &value, sizeof value); }
+  };
+  static_assert(alignof(Unaligned) == 1 && sizeof(Unaligned) == 8);
 };
 
 static_assert(sizeof(SignalAccessor) == sizeof(DoubleAccessor));

@@ -65,19 +65,6 @@ extern "C" const int vexb_host_service_count;
 namespace vexb::test {
 namespace {
 
-// The module that holds `address`, as the platform names modules.
-const void* ModuleOf(const void* address) {
-#if defined(_WIN32)
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     static_cast<LPCSTR>(address), &module);
-  return module;
-#else
-  Dl_info info;
-  return dladdr(address, &info) != 0 ? info.dli_fbase : nullptr;
-#endif
-}
-
 using Binding = ::testing::TestWithParam<Deliverable>;
 
 TEST_P(Binding, LoadsAndReportsAsTheHostDeserves) {
@@ -96,7 +83,7 @@ TEST_P(Binding, LoadsAndReportsAsTheHostDeserves) {
 
   if (complete) {
     EXPECT_EQ(g_huge_calls, 1);
-    EXPECT_EQ(ModuleOf(g_huge_target), ModuleOf(reinterpret_cast<const void*>(plugin.entry())))
+    EXPECT_EQ(PluginLibrary::ModuleOf(g_huge_target), PluginLibrary::ModuleOf(reinterpret_cast<const void*>(plugin.entry())))
         << "the huge value lives in the plug-in";
 #if defined(_WIN32) && VEXB_HOST_HAS_HUGE
     EXPECT_TRUE(g_entry_point_worked) << "DllMain ran after the library's runtime start-up";

@@ -31,14 +31,6 @@ void SetOverflowingInputs(const Deliverable& d, TestBlock& b) {
   for (const auto& [k, value] : inputs.at(model)) b.Set(k, value);
 }
 
-// Raises an x87 and an SSE flag while everything is masked.
-void RaiseFlagsMasked() {
-  volatile double big = 1e308;
-  volatile double product = big * big;  // SSE overflow and inexact
-  (void)product;
-  __asm__ volatile("fldz\n\tfldz\n\tfdivrp\n\tfstp %%st(0)" : : : "memory");  // x87 0/0
-}
-
 using RevisionOneGuard = PluginTest;
 using RevisionTwoNoGuard = PluginTest;
 

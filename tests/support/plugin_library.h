@@ -1,91 +1,10 @@
-// Loads a plug-in the way a host does and hands out its entry point.
+// The tests load plug-ins through the host's loader.
 #pragma once
 
-#include <string>
-
-#include "host_contract.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <unistd.h>
-#endif
+#include "host/plugin_library.h"
 
 namespace vexb::test {
-
-// The folder of the running program, where the build puts the plug-ins.
-inline std::string ProgramFolder() {
-  char path[4096] = {};
-#if defined(_WIN32)
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path - 1);
-  std::string text(path, length);
-  return text.substr(0, text.find_last_of("\\/") + 1);
-#else
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  std::string text(path, length > 0 ? length : 0);
-  return text.substr(0, text.find_last_of('/') + 1);
-#endif
-}
-
-inline std::string PluginPath(const char* file) { return ProgramFolder() + file; }
-
-class PluginLibrary {
- public:
-  PluginLibrary() = default;
-  explicit PluginLibrary(const std::string& path) { Open(path); }
-  ~PluginLibrary() { Close(); }
-  PluginLibrary(const PluginLibrary&) = delete;
-  PluginLibrary& operator=(const PluginLibrary&) = delete;
-
-  bool Open(const std::string& path) {
-    Close();
-#if defined(_WIN32)
-    handle_ = LoadLibraryA(path.c_str());
-#else
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-    if (handle_ != nullptr) entry_ = reinterpret_cast<EntryPointFn>(Find("vexbcppBlockEntryPoint"));
-    return handle_ != nullptr;
-  }
-
-  void Close() {
-    if (handle_ == nullptr) return;
-#if defined(_WIN32)
-    FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-    dlclose(handle_);
-#endif
-    handle_ = nullptr;
-    entry_ = nullptr;
-  }
-
-  void* Find(const char* name) const {
-#if defined(_WIN32)
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
-#else
-    return dlsym(handle_, name);
-#endif
-  }
-
-  static std::string LastError() {
-#if defined(_WIN32)
-    return "error " + std::to_string(GetLastError());
-#else
-    const char* text = dlerror();
-    return text != nullptr ? text : "";
-#endif
-  }
-
-  bool loaded() const { return handle_ != nullptr; }
-  EntryPointFn entry() const { return entry_; }
-  std::int32_t operator()(std::uint32_t mode, BlockRecord* record, void* extra = nullptr) const {
-    return entry_(mode, record, extra);
-  }
-
- private:
-  void* handle_ = nullptr;
-  EntryPointFn entry_ = nullptr;
-};
-
+using host::PluginLibrary;
+using host::PluginPath;
+using host::ProgramFolder;
 }  // namespace vexb::test
