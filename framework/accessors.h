@@ -10,7 +10,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
 namespace vexb {
 

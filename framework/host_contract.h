@@ -25,6 +25,15 @@
 #define VEXB_EXPORT __attribute__((visibility("default")))
 #endif
 
+// How a host program exports a service by name from its executable: test
+// hosts, tools and the fuzzer stand in for the host application this way. On
+// ELF the program must also be linked with its symbols exported (-rdynamic).
+#if defined(_WIN32)
+#define VEXB_HOST_SERVICE extern "C" __declspec(dllexport)
+#else
+#define VEXB_HOST_SERVICE extern "C" __attribute__((visibility("default"), used))
+#endif
+
 namespace vexb {
 
 // The host's per-block record. The host owns it for as long as the block

@@ -9,7 +9,8 @@ bool BindHostServices() {
 }
 
 std::int32_t OnLibraryAttach(void* /*module*/, std::uint32_t reason, void* /*reserved*/) {
-  return AttachWith(kLibraryServices, PlatformLookup(), reason);
+  if (reason == kProcessAttach) ReportBinding(kLibraryServices, BindHostServices());
+  return 1;
 }
 
 }  // namespace vexb

@@ -16,15 +16,19 @@ bool BindServices(const HostLookup& lookup, const char* names, std::size_t count
   return complete;
 }
 
-std::int32_t AttachWith(const ServiceTable& table, const HostLookup& lookup,
-                        std::uint32_t reason) {
-  if (reason != kProcessAttach) return 1;
-  if (BindServices(lookup, table.names, table.count, table.slots)) {
+void ReportBinding(const ServiceTable& table, bool complete) {
+  if (complete) {
     // Every slot is set, this one included.
     reinterpret_cast<GetHugeDoubleFn>(table.slots[kGetHugeDoubleRow - 1])(table.huge_value);
   } else if (void* report = table.slots[kIncompatibleDllRow - 1]) {
     reinterpret_cast<IncompatibleDllFn>(report)();
   }
+}
+
+std::int32_t AttachWith(const ServiceTable& table, const HostLookup& lookup,
+                        std::uint32_t reason) {
+  if (reason == kProcessAttach)
+    ReportBinding(table, BindServices(lookup, table.names, table.count, table.slots));
   return 1;
 }
 

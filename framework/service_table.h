@@ -66,6 +66,10 @@ bool BindHostServices();
 // notification does nothing. Always answers 1, so the library always loads.
 std::int32_t OnLibraryAttach(void* module, std::uint32_t reason, void* reserved);
 
+// After a binding: fetches the huge value when it was complete, or reports
+// the incompatible host through vexIncompatibleDll when that was found.
+void ReportBinding(const ServiceTable& table, bool complete);
+
 // The same attach step against any table and look-up; OnLibraryAttach is this
 // with the library's own. Exposed for tests.
 std::int32_t AttachWith(const ServiceTable& table, const HostLookup& lookup,

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "deliverables.h"
+#include "host/host_services.h"
 #include "plugin_library.h"
 #include "test_block.h"
 
@@ -112,7 +113,6 @@ struct Target {
 };
 
 std::vector<Target> g_targets;
-int g_huge_calls = 0;
 
 [[noreturn]] void Fail(const char* what, const Target& t, int step) {
   std::fprintf(stderr, "FINDING in %s at step %d: %s\n", t.deliverable->name, step, what);
@@ -366,20 +366,14 @@ void Run(const Target& t, Input& in) {
 
 }  // namespace
 
-// The host's service: hands each plug-in its huge value at load.
-extern "C" __attribute__((visibility("default"), used)) void vexGetHugeDouble(double* value) {
-  ++g_huge_calls;
-  *value = 1.0e300;
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   for (const Deliverable& d : kDeliverables) {
     Target t{&d, nullptr, std::make_unique<PluginLibrary>(), std::strlen(d.signature) - 4};
     for (const ModelRef& ref : kReferences)
       if (std::string(d.name).rfind(std::string(ref.prefix) + "_", 0) == 0) t.reference = ref.evaluate;
-    const int huge_before = g_huge_calls;
+    const int huge_before = vexb::host::RecordedServiceCalls().huge;
     if (t.reference == nullptr || !t.plugin->Open(PluginPath(d.file)) || t.plugin->entry() == nullptr ||
-        g_huge_calls != huge_before + 1) {
+        vexb::host::RecordedServiceCalls().huge != huge_before + 1) {
       std::fprintf(stderr, "cannot use %s: %s\n", d.name, PluginLibrary::LastError().c_str());
       std::abort();
     }

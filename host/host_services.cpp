@@ -2,12 +2,6 @@
 
 #include "host_contract.h"
 
-#if defined(_WIN32)
-#define VEXB_HOST_SERVICE extern "C" __declspec(dllexport)
-#else
-#define VEXB_HOST_SERVICE extern "C" __attribute__((visibility("default"), used))
-#endif
-
 namespace vexb::host {
 namespace {
 ServiceCalls g_calls;

@@ -14,12 +14,6 @@
 
 #include "plugin_fixture.h"
 
-#if defined(_WIN32)
-#define VEXB_HOST_SERVICE extern "C" __declspec(dllexport)
-#else
-#define VEXB_HOST_SERVICE extern "C" __attribute__((visibility("default"), used))
-#endif
-
 namespace {
 int g_huge_calls = 0;
 double* g_huge_target = nullptr;
