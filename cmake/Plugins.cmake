@@ -6,6 +6,14 @@
 # recorded in VEXB_DELIVERABLES and in the build folder's deliverables.tsv.
 
 set(VEXB_PLUGIN_COMPILE_OPTIONS -fno-exceptions -fno-rtti)
+# A 32-bit Windows caller keeps the stack 4-byte aligned only: every function
+# of a plug-in that needs more (SSE values kept on the stack) realigns its own
+# frame, the entry point and DllMain included, and no other function pays for
+# it. (MinGW's compilers do this by default; the -m32 Linux build needs it
+# said.)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")
+  list(APPEND VEXB_PLUGIN_COMPILE_OPTIONS -mstackrealign)
+endif()
 set(VEXB_MANIFEST ${PROJECT_BINARY_DIR}/deliverables.tsv)
 file(WRITE ${VEXB_MANIFEST} "deliverable\tmodel\trevision\tsignature\n")
 set_property(GLOBAL PROPERTY VEXB_DELIVERABLES "")

@@ -41,6 +41,14 @@ class FpGuard {
     __asm__ volatile("fnstcw %0" : "=m"(x87_control_) : : "memory");
     __asm__ volatile("stmxcsr %0" : "=m"(mxcsr_) : : "memory");
     if ((x87_control_ & kX87Masks) != kX87Masks) {
+      // fldcw is a waiting instruction: with a flag pending under an unmasked
+      // exception it would raise that exception here, inside the plug-in. The
+      // flags are cleared on the way out anyway, so clearing them first
+      // changes nothing the caller sees. A host with every exception masked
+      // never comes here.
+      std::uint16_t status;
+      __asm__ volatile("fnstsw %0" : "=a"(status) : : "memory");
+      if (status & kX87Pending) __asm__ volatile("fnclex" : : : "memory");
       const std::uint16_t masked = x87_control_ | kX87Masks;
       __asm__ volatile("fldcw %0" : : "m"(masked) : "memory");
     }

@@ -44,13 +44,33 @@ inline void ResetFpState() { WriteFpControl(0x027F, 0x1F80); }
 // also selects extended precision, another bit the guard must keep.
 inline void UnmaskAllRoundTowardZero() { WriteFpControl(0x0F40, 0x6000); }
 
+// 0/0 on the x87 unit: sets its invalid-operation flag (or traps, where
+// unmasked).
+inline void X87InvalidOperation() {
+  __asm__ volatile("fldz\n\tfldz\n\tfdivrp\n\tfstp %%st(0)" : : : "memory");
+}
+
 // Raises an x87 and an SSE flag while everything is masked: a host that left
 // flags pending.
 inline void RaiseFlagsMasked() {
   volatile double big = 1e308;
   volatile double product = big * big;  // SSE overflow and inexact
   (void)product;
-  __asm__ volatile("fldz\n\tfldz\n\tfdivrp\n\tfstp %%st(0)" : : : "memory");  // x87 0/0
+  X87InvalidOperation();
+}
+
+// Enters the state of a host that unmasked every exception while an x87 flag
+// was pending: invalid operation raised masked, then the control word loaded
+// with all six exceptions unmasked, which leaves the flag and the error
+// summary set. The next waiting x87 instruction (fldcw, fwait, arithmetic)
+// raises the exception; reading the state with ReadFpState does not.
+inline void EnterWithPendingX87Exception() {
+  ResetFpState();
+  X87InvalidOperation();
+  const std::uint16_t unmasked = 0x0240;
+  __asm__ volatile("fldcw %0" : : "m"(unmasked) : "memory");
+  const std::uint32_t sse_unmasked = 0x0000;
+  __asm__ volatile("ldmxcsr %0" : : "m"(sse_unmasked) : "memory");
 }
 
 // Restores the default state when a test leaves, whatever it did.

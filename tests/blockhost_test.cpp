@@ -98,7 +98,7 @@ TEST(Blockhost, ErrorsHaveTheirOwnStatusAndOneLine) {
       {"run remainder_r2.so --signature '{SSX}'", 2, "not '{', S and D letters"},
       {"shape missing.so", 3, "missing.so: no such file"},
       {"check " + not_a_library, 4, "cannot be loaded"},
-      {"run no_entry_point.so", 5, "exports no vexbcppBlockEntryPoint"},
+      {"run test-plugins/no_entry_point.so", 5, "exports no vexbcppBlockEntryPoint"},
       {"run remainder_r2.so --signature '{SSDDDDD}'", 6, "refuses the signature {SSDDDDD}"},
       {"run remainder_r2.so --set V2=1.5x", 7, "'1.5x' is not a number"},
       {"run remainder_r2.so --set V2=", 7, "'' is not a number"},
@@ -143,7 +143,7 @@ TEST(Blockhost, ShapeFindsEverySignature) {
     EXPECT_NE(result.err.find("binding: fetched the huge value (every service found)"), std::string::npos)
         << result.err;
   }
-  const Result none = Blockhost("shape no_entry_point.so");
+  const Result none = Blockhost("shape test-plugins/no_entry_point.so");
   EXPECT_NE(none.err.find("binding: no host service called"), std::string::npos) << none.err;
 }
 
@@ -230,7 +230,7 @@ TEST(Blockhost, CheckPassesEveryDeliverable) {
 }
 
 TEST(Blockhost, CheckFailsAPluginThatWritesASignal) {
-  const Result result = Blockhost("check signal_writer.so");
+  const Result result = Blockhost("check test-plugins/signal_writer.so");
   EXPECT_EQ(result.status, 1) << result.out << result.err;
   EXPECT_NE(result.out.find("FAIL  storage                a signal byte changed"), std::string::npos)
       << result.out;

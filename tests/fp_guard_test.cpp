@@ -1,6 +1,7 @@
 // The floating-point state around entry-point calls: revision 1 masks,
 // clears and restores; revision 2 leaves the caller's state to the model.
 #include <csignal>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -102,6 +103,12 @@ TEST_P(RevisionTwoNoGuard, LeavesFlagsAndRoundingAsTheModelMadeThem) {
   EXPECT_NE(after.mxcsr & kSseOverflow, 0u) << "the overflow flag stays pending";
 }
 
+// What a call left behind, and whether it trapped on the way.
+struct FpRun {
+  bool trapped;
+  FpState after;  // meaningful only when it did not trap
+};
+
 #if defined(_WIN32)
 DWORD g_fp_exception = 0;
 
@@ -135,37 +142,56 @@ LONG CALLBACK MaskAndContinue(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// Runs `work` in this thread with every exception unmasked, under a vectored
-// exception handler, and answers whether it raised a floating-point exception.
+// Runs `work` in this thread after `enter` has set the host's state, under a
+// vectored exception handler, and answers whether it raised a floating-point
+// exception and the state it left.
 template <class Work>
-bool RaisesFpException(Work work) {
+FpRun RunFp(void (*enter)(), Work work) {
   g_fp_exception = 0;
   void* handler = AddVectoredExceptionHandler(1, MaskAndContinue);
-  WriteFpControl(0x0240, 0x0000);
+  enter();
   work();
+  const FpState after = ReadFpState();
   ResetFpState();
   RemoveVectoredExceptionHandler(handler);
-  return g_fp_exception != 0;
+  return {g_fp_exception != 0, after};
 }
 #else
-// Runs `work` in a child process with every exception unmasked and answers
-// whether the child died of SIGFPE.
+// Runs `work` in a child process after `enter` has set the host's state and
+// answers whether the child died of SIGFPE, and otherwise the state it left.
 template <class Work>
-bool RaisesFpException(Work work) {
+FpRun RunFp(void (*enter)(), Work work) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) std::abort();
   pid_t child = fork();
   if (child == 0) {
     // The default action, whatever handler the program installed: a runtime
     // such as a sanitizer's would otherwise catch the trap and exit instead.
     std::signal(SIGFPE, SIG_DFL);
-    WriteFpControl(0x0240, 0x0000);
+    enter();
     work();
-    _exit(0);
+    const FpState after = ReadFpState();
+    _exit(write(pipe_ends[1], &after, sizeof after) == sizeof after ? 0 : 1);
   }
+  close(pipe_ends[1]);
+  FpRun run{false, {}};
+  const bool got = read(pipe_ends[0], &run.after, sizeof run.after) == sizeof run.after;
+  close(pipe_ends[0]);
   int status = 0;
   waitpid(child, &status, 0);
-  return WIFSIGNALED(status) && WTERMSIG(status) == SIGFPE;
+  run.trapped = WIFSIGNALED(status) && WTERMSIG(status) == SIGFPE;
+  if (!run.trapped && !got) ADD_FAILURE() << "the child ended with status " << status;
+  return run;
 }
 #endif
+
+void UnmaskAll() { WriteFpControl(0x0240, 0x0000); }
+
+// Runs `work` with every exception unmasked and answers whether it trapped.
+template <class Work>
+bool RaisesFpException(Work work) {
+  return RunFp(UnmaskAll, work).trapped;
+}
 
 bool PlatformTrapsUnmaskedExceptions() {
   return RaisesFpException([] {
@@ -182,6 +208,35 @@ TEST_P(RevisionTwoNoGuard, TrapsOnAnUnmaskedOverflow) {
   ASSERT_EQ(Call(kInit), kDone);
   SetOverflowingInputs(GetParam(), *block_);
   EXPECT_TRUE(RaisesFpException([&] { Call(kCalculate); }));
+}
+
+// A host that unmasked its exceptions while an x87 flag was pending: the guard
+// must not load its masked control word on top of that flag (a waiting
+// instruction would raise it inside the plug-in), and the host gets its masks
+// back with nothing pending.
+TEST_P(RevisionOneGuard, EntersSafelyWithAnUnmaskedX87ExceptionPending) {
+  ASSERT_EQ(Call(kInit), kDone);
+  SetOverflowingInputs(GetParam(), *block_);
+  std::string own = GetParam().signature;
+  struct Step {
+    const char* what;
+    std::uint32_t mode;
+    void* extra;
+  };
+  const Step steps[] = {
+      {"Calculate", kCalculate, nullptr},
+      {"unknown mode", 7, nullptr},
+      {"CheckVariables", kCheckVariables, own.data()},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    const FpRun run = RunFp(EnterWithPendingX87Exception, [&] { Call(step.mode, step.extra); });
+    EXPECT_FALSE(run.trapped) << "the pending exception was raised inside the plug-in";
+    if (run.trapped) continue;
+    EXPECT_EQ(run.after.x87_control, 0x0240);
+    EXPECT_EQ(run.after.x87_status & 0x80FF, 0);
+    EXPECT_EQ(run.after.mxcsr, 0x0000u);
+  }
 }
 
 TEST_P(RevisionOneGuard, NeverTrapsUnderUnmaskedState) {
