@@ -1,7 +1,8 @@
 // What a host pays per call: Calculate through each deliverable's loaded
 // entry point on a live block, the same model run directly on the same
 // storage (the floor), Init+Cleanup, and a load+unload against all 545 host
-// services. Ends with a table of nanoseconds per call and ratios.
+// services. Ends with a table of nanoseconds per call and ratios; Google
+// Benchmark's own flags choose the output, the filter and the repetitions.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -100,22 +101,37 @@ void LoadUnload(benchmark::State& state, const Deliverable& d) {
   }
 }
 
-// Keeps each benchmark's CPU time per iteration, in nanoseconds: on a shared
-// machine the CPU time is the part that is the call's own.
-class TableReporter : public benchmark::ConsoleReporter {
+// Stands between the library and the display reporter that the flags ask for
+// (--benchmark_format, --benchmark_color): forwards every call to it and keeps
+// each benchmark's CPU time per iteration in nanoseconds for the table, the
+// median when there are repetitions, the single run otherwise. On a shared
+// machine the CPU time is the part that is the call's own. The file reporter
+// of --benchmark_out is the library's own and sees the same runs.
+class Recorder : public benchmark::BenchmarkReporter {
  public:
-  TableReporter() : ConsoleReporter(OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration) ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+  explicit Recorder(BenchmarkReporter* display) : display_(display) {
+    SetOutputStream(&display->GetOutputStream());
+    SetErrorStream(&display->GetErrorStream());
   }
+  bool ReportContext(const Context& context) override { return display_->ReportContext(context); }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    display_->ReportRuns(runs);
+    for (const Run& run : runs) {
+      const bool kept = run.run_type == Run::RT_Aggregate ? run.aggregate_name == "median" : run.repetitions <= 1;
+      if (kept && !run.error_occurred)
+        ns_[run.run_name.str()] = run.GetAdjustedCPUTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+    }
+  }
+  void Finalize() override { display_->Finalize(); }
+
+  bool Empty() const { return ns_.empty(); }
   double Ns(const std::string& name) const {
     auto found = ns_.find(name);
     return found != ns_.end() ? found->second : -1.0;
   }
 
  private:
+  BenchmarkReporter* display_;
   std::map<std::string, double> ns_;
 };
 
@@ -130,8 +146,8 @@ std::string Ratio(double a, double b) { return a < 0 || b <= 0 ? "-" : Cell(a / 
 
 // One line per model: direct floor, revision 1 and revision 2 side by side,
 // CPU nanoseconds per call (load+unload in microseconds).
-void PrintTable(const TableReporter& r) {
-  std::printf(
+void PrintTable(const Recorder& r, std::FILE* out) {
+  std::fprintf(out,
       "\n| model | direct | r1 Calculate | r1 / direct | r1 unmasked | r2 Calculate | r2 / direct "
       "| r1 / r2 | Init+Cleanup r1, r2 | load+unload r1, r2 |\n"
       "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
@@ -154,7 +170,7 @@ void PrintTable(const TableReporter& r) {
       const double b = r2.empty() ? -1 : r.Ns(kind + r2) / scale;
       return Cell(a, format) + ", " + Cell(b, format);
     };
-    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", model.c_str(),
+    std::fprintf(out, "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", model.c_str(),
                 Cell(direct, "%.2f ns").c_str(), Cell(c1, "%.2f ns").c_str(), Ratio(c1, direct).c_str(),
                 Cell(u1, "%.2f ns").c_str(), Cell(c2, "%.2f ns").c_str(), Ratio(c2, direct).c_str(),
                 Ratio(c1, c2).c_str(), pair("InitCleanup/", 1.0, "%.0f ns").c_str(),
@@ -189,8 +205,16 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("LoadUnload/") + d.name).c_str(),
                                  [&d](benchmark::State& s) { LoadUnload(s, d); });
   benchmark::Initialize(&argc, argv);
-  TableReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintTable(reporter);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // The library owns the display reporter it creates from the flags.
+  benchmark::BenchmarkReporter* display = benchmark::CreateDefaultDisplayReporter();
+  Recorder recorder(display);
+  benchmark::RunSpecifiedBenchmarks(&recorder);
+  // Standard output stays pure json or csv when that is the display format:
+  // the table then goes to standard error. No table when nothing ran (a
+  // filter that matches nothing, --benchmark_list_tests).
+  const bool console = dynamic_cast<benchmark::ConsoleReporter*>(display) != nullptr;
+  std::fflush(stdout);
+  if (!recorder.Empty()) PrintTable(recorder, console ? stdout : stderr);
   benchmark::Shutdown();
 }
