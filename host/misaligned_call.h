@@ -6,7 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "host/host_block.h"
 #include "host_contract.h"
 
 namespace vexb::host {
@@ -56,5 +59,47 @@ inline std::int32_t CallWithStackAt(unsigned offset, EntryPointFn entry, std::ui
 // Other targets fix a 16-byte aligned stack in their calling convention.
 inline constexpr bool kCanMisalignStack = false;
 #endif
+
+// What a block of `signature` shows after Init, CheckVariables (own text and
+// another), Calculate twice, an unknown mode and Cleanup, each called with
+// the stack at `offset` modulo 16 (0 where the stack cannot be misaligned).
+struct ModesOutcome {
+  std::vector<std::int32_t> answers;
+  std::vector<unsigned char> storage;
+  std::uint8_t flag = 0;
+  bool live_after_init = false;
+  bool guards_intact = false;
+
+  bool operator==(const ModesOutcome&) const = default;
+};
+
+inline ModesOutcome CallEveryMode(EntryPointFn entry, const std::string& signature, unsigned offset) {
+  HostBlock block(signature);
+  for (std::size_t k = 0; k < block.variables(); ++k)
+    if (!block.IsSignal(k)) block.Set(k, 1.5 + 3.25 * double(k), 0);
+  BlockRecord* record = &block.record();
+  ModesOutcome out;
+  auto call = [&](std::uint32_t mode, void* extra) {
+#if defined(__i386__)
+    out.answers.push_back(CallWithStackAt(offset, entry, mode, record, extra));
+#else
+    (void)offset;
+    out.answers.push_back(entry(mode, record, extra));
+#endif
+  };
+  std::string own = signature, other = "{SD}";
+  call(kInit, nullptr);
+  out.live_after_init = record->InstanceSlot != nullptr;
+  call(kCheckVariables, own.data());
+  call(kCheckVariables, other.data());
+  call(kCalculate, nullptr);
+  call(kCalculate, nullptr);
+  call(9, nullptr);
+  call(kCleanup, nullptr);
+  out.storage = block.StorageBytes(0);
+  out.flag = record->FlagByte;
+  out.guards_intact = block.GuardsIntact();
+  return out;
+}
 
 }  // namespace vexb::host

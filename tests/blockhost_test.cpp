@@ -9,9 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "deliverables.h"
 #include "plugin_library.h"
@@ -52,13 +56,23 @@ fs::path WriteFile(const std::string& name, const std::string& text) {
   return path;
 }
 
-// Runs blockhost from the build's folder, where the plug-ins are.
+// Runs blockhost from the build's folder, where the plug-ins are. A status of
+// -1: it did not exit of its own.
 Result Blockhost(const std::string& arguments) {
   const fs::path out = WorkFolder() / "out", err = WorkFolder() / "err";
-  const std::string command = "cd '" + ProgramFolder() + "' && ./blockhost " + arguments + " >'" +
+  const std::string command = "cd '" + ProgramFolder() + "' && exec ./blockhost " + arguments + " >'" +
                               out.string() + "' 2>'" + err.string() + "'";
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+}
+
+// The repository's reference runs, one pair of files per model.
+const std::string kReferences = VEXB_REFERENCE_DIR;
+
+std::string AllDeliverables() {
+  std::string files;
+  for (const Deliverable& d : kDeliverables) files += std::string(" ") + d.file;
+  return files;
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -85,19 +99,28 @@ TEST(Blockhost, ErrorsHaveTheirOwnStatusAndOneLine) {
     int status;
     std::string message;
   };
+  const std::string empty_folder = (WorkFolder() / "empty").string();
+  fs::create_directories(empty_folder);
+  const std::string wrong_header = WriteFile("header.csv", "step,V0,V1,V2,V3,V4\n1,0,0,1,2,3\n").string();
   const Case cases[] = {
-      {"", 2, "no command"},
+      {"", 2, "A subcommand is required"},
       {"launch remainder_r2.so", 2, "unknown command launch"},
-      {"run", 2, "no PLUGIN"},
-      {"run remainder_r2.so --steps two", 2, "--steps two"},
-      {"run remainder_r2.so --steps 2 --input x.csv", 2, "exclude each other"},
-      {"run remainder_r2.so --format xml", 2, "--format xml"},
-      {"run remainder_r2.so --bogus 1", 2, "unknown option --bogus"},
-      {"shape remainder_r2.so --signature {SSDDDD}", 2, "unknown option --signature"},
+      {"run", 2, "PLUGIN is required"},
+      {"check", 2, "no PLUGIN given"},
+      {"run remainder_r2.so --steps two", 2, "'two' is not a count"},
+      {"run remainder_r2.so --steps -1", 2, "'-1' is not a count"},
+      {"run remainder_r2.so --steps 2 --input x.csv", 2, "--input excludes --steps"},
+      {"run remainder_r2.so --format xml", 2, "--format: xml not in"},
+      {"run remainder_r2.so --bogus 1", 2, "--bogus"},
+      {"shape remainder_r2.so --signature {SSDDDD}", 2, "--signature"},
       {"run remainder_r2.so --set V2", 2, "not Vk=VALUE"},
       {"run remainder_r2.so --signature '{SSX}'", 2, "not '{', S and D letters"},
+      {"run remainder_r2.so --tolerance 0.1", 2, "--tolerance requires --reference"},
+      {"check remainder_r2.so --only storage,nothing", 2, "--only: nothing not in"},
+      {"check remainder_r2.so --format yaml", 2, "--format: yaml not in"},
+      {"check " + empty_folder, 2, "a folder with no .so files"},
       {"shape missing.so", 3, "missing.so: no such file"},
-      {"check " + not_a_library, 4, "cannot be loaded"},
+      {"shape " + not_a_library, 4, "cannot be loaded"},
       {"run test-plugins/no_entry_point.so", 5, "exports no vexbcppBlockEntryPoint"},
       {"run remainder_r2.so --signature '{SSDDDDD}'", 6, "refuses the signature {SSDDDDD}"},
       {"run remainder_r2.so --set V2=1.5x", 7, "'1.5x' is not a number"},
@@ -112,6 +135,8 @@ TEST(Blockhost, ErrorsHaveTheirOwnStatusAndOneLine) {
       {"run remainder_r2.so --input " + repeated_column, 9, "repeated.csv:1: column V2 repeated"},
       {"run remainder_r2.so --input " + cell_count, 9, "cells.csv:4: 3 cells, the header has 2"},
       {"run remainder_r2.so --input " + bad_number, 9, "number.csv:4: cell 2 (V3): 'x7'"},
+      {"run remainder_r2.so --reference missing.csv", 9, "missing.csv: cannot be read"},
+      {"run remainder_r2.so --reference " + wrong_header, 9, "header.csv:1: the header must be step,V0,...,V5"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -127,11 +152,14 @@ TEST(Blockhost, ErrorsHaveTheirOwnStatusAndOneLine) {
   }
 }
 
-TEST(Blockhost, HelpDocumentsEveryExitStatus) {
+TEST(Blockhost, HelpDocumentsEveryCommandAndExitStatus) {
   const Result result = Blockhost("--help");
   EXPECT_EQ(result.status, 0);
-  for (const char* text : {"shape PLUGIN", "run PLUGIN", "check PLUGIN", "DBL_MAX", "  10 Init"})
+  for (const char* text : {"shape PLUGIN", "run PLUGIN", "check PLUGIN", "--trace", "--reference",
+                           "--only", "--format text|json", "--in-process", "DBL_MAX", "  10 Init",
+                           "  11 run"})
     EXPECT_NE(result.out.find(text), std::string::npos) << text;
+  EXPECT_EQ(Blockhost("--version").out, std::string("blockhost ") + VEXB_VERSION + "\n");
 }
 
 TEST(Blockhost, ShapeFindsEverySignature) {
@@ -217,30 +245,177 @@ TEST(Blockhost, PrintsDoublesThatReadBackExactly) {
   EXPECT_NE(lines[2].find(" 0.75 "), std::string::npos) << lines[2];
 }
 
-TEST(Blockhost, CheckPassesEveryDeliverable) {
-  for (const Deliverable& d : kDeliverables) {
+// The checks as --list names them.
+std::vector<std::string> CheckNames() {
+  std::vector<std::string> names;
+  std::istringstream lines(Blockhost("check --list").out);
+  for (std::string line; std::getline(lines, line);) names.push_back(line.substr(0, line.find(' ')));
+  return names;
+}
+
+nlohmann::json JsonOf(const Result& result) {
+  nlohmann::json report = nlohmann::json::parse(result.out, nullptr, false);
+  EXPECT_FALSE(report.is_discarded()) << result.out;
+  return report;
+}
+
+TEST(Blockhost, CheckPassesEveryDeliverableAndReportsEveryCheckAsJson) {
+  const std::vector<std::string> names = CheckNames();
+  ASSERT_GE(names.size(), 14u);
+  const Result result = Blockhost("check --format json --references " + kReferences + AllDeliverables());
+  EXPECT_EQ(result.status, 0) << result.err;
+  const nlohmann::json report = JsonOf(result);
+  EXPECT_EQ(report["result"], "pass");
+  EXPECT_EQ(report["version"], VEXB_VERSION);
+  ASSERT_EQ(report["plugins"].size(), std::size(kDeliverables));
+  for (std::size_t i = 0; i < std::size(kDeliverables); ++i) {
+    const Deliverable& d = kDeliverables[i];
+    const nlohmann::json& plugin = report["plugins"][i];
     SCOPED_TRACE(d.name);
-    const Result result = Blockhost(std::string("check ") + d.file);
-    EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_NE(result.out.find("8 of 8 checks passed"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("revision " + std::to_string(d.revision) + ":"), std::string::npos)
-        << result.out;
-    EXPECT_EQ(result.out.find("FAIL"), std::string::npos) << result.out;
+    EXPECT_EQ(plugin["plugin"], d.file);
+    EXPECT_EQ(plugin["revision"], d.revision);
+    EXPECT_EQ(plugin["signature"], d.signature);
+    EXPECT_EQ(plugin["binding"]["complete"], true);
+    EXPECT_EQ(plugin["binding"]["huge_value_calls"], 1);
+    ASSERT_EQ(plugin["checks"].size(), names.size());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      const nlohmann::json& check = plugin["checks"][k];
+      EXPECT_EQ(check["name"], names[k]);
+      // Skipped here: the misaligned stack (a 64-bit build), and the pending
+      // exception for revision 2.
+      const bool skips = names[k] == "misaligned-stack" || (names[k] == "fp-pending" && d.revision == 2);
+      EXPECT_EQ(check["result"], skips ? "skip" : "pass") << names[k] << ": " << check["detail"];
+    }
   }
 }
 
-TEST(Blockhost, CheckFailsAPluginThatWritesASignal) {
-  const Result result = Blockhost("check test-plugins/signal_writer.so");
-  EXPECT_EQ(result.status, 1) << result.out << result.err;
-  EXPECT_NE(result.out.find("FAIL  storage                a signal byte changed"), std::string::npos)
-      << result.out;
-  EXPECT_NE(result.out.find("7 of 8 checks passed"), std::string::npos) << result.out;
+// Each faulty test plug-in fails the checks it was built to break and passes
+// every other: a crash or a trap in one check fails that check alone.
+TEST(Blockhost, CheckFailsEachFaultyPluginOnItsOwnChecks) {
+  struct Fault {
+    const char* file;
+    std::map<std::string, std::string> fails;  // check, part of its detail
+  };
+  const Fault faults[] = {
+      {"signal_writer.so", {{"storage", "a signal byte changed"}, {"edge-values", "a signal byte changed"}}},
+      {"crashes_on_lower_case.so", {{"check-variables", "died of signal 11"}}},
+      {"pending_trap.so", {{"fp-pending", "died of signal 8"}}},
+      {"shared_scratch.so", {{"threads", "differs from the same calls on one thread"}}},
+      {"pinned.so", {{"load-cycles", "load 2: no host service called"}}},
+      {"nan_flag.so", {{"edge-values", "a signal byte changed"}}},
+  };
+  std::string files;
+  for (const Fault& fault : faults) files += std::string(" test-plugins/") + fault.file;
+  const Result result = Blockhost("check --format json" + files);
+  EXPECT_EQ(result.status, 1) << result.err;
+  const nlohmann::json report = JsonOf(result);
+  ASSERT_EQ(report["plugins"].size(), std::size(faults));
+  for (std::size_t i = 0; i < std::size(faults); ++i) {
+    SCOPED_TRACE(faults[i].file);
+    const nlohmann::json& plugin = report["plugins"][i];
+    EXPECT_EQ(plugin["result"], "fail");
+    std::set<std::string> failed;
+    for (const nlohmann::json& check : plugin["checks"]) {
+      const std::string name = check["name"];
+      if (check["result"] != "fail") continue;
+      failed.insert(name);
+      auto expected = faults[i].fails.find(name);
+      ASSERT_NE(expected, faults[i].fails.end()) << name << " failed: " << check["detail"];
+      EXPECT_NE(check["detail"].get<std::string>().find(expected->second), std::string::npos)
+          << check["detail"];
+    }
+    EXPECT_EQ(failed.size(), faults[i].fails.size());
+  }
+}
+
+TEST(Blockhost, CheckReportsAsTextWithOneSummaryLinePerPlugin) {
+  const Result result = Blockhost("check scaled_r1.so missing.so test-plugins/signal_writer.so");
+  EXPECT_EQ(result.status, 3) << "the first plug-in that could not be loaded decides";
+  for (const char* line : {"== scaled_r1.so\nPASS  shape             {SSDDDDD}\n",
+                           "\nPASS  scaled_r1.so: 12 of 12 checks passed, 2 skipped\n",
+                           "\n== missing.so\nFAIL  missing.so: not checked: missing.so: no such file\n",
+                           "\nFAIL  storage           a signal byte changed\n",
+                           "\nFAIL  test-plugins/signal_writer.so: 9 of 11 checks passed, 3 skipped: the plug-in "
+                           "does not keep the contract\n",
+                           "\n1 of 3 plug-ins passed\n"})
+    EXPECT_NE(result.out.find(line), std::string::npos) << line << "\nin\n" << result.out;
+}
+
+TEST(Blockhost, CheckSelectsItsChecksAndWritesJsonBeside) {
+  const fs::path json = WorkFolder() / "report.json";
+  const Result result = Blockhost("check remainder_r2.so --only storage,binding --only fp-state --skip binding --json " +
+                                  json.string());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "PASS  storage           writes only doubles, signals untouched, follows the storage when it moves "
+            "(at 2 mod 8)\n"
+            "PASS  fp-state          after every call: the host's masks, rounding and pending flags untouched\n"
+            "PASS  remainder_r2.so: 2 of 2 checks passed\n");
+  const nlohmann::json report = nlohmann::json::parse(ReadFile(json));
+  ASSERT_EQ(report["plugins"][0]["checks"].size(), 2u);
+  EXPECT_EQ(report["plugins"][0]["checks"][1]["name"], "fp-state");
+}
+
+TEST(Blockhost, CheckInProcessLeavesACrashToTheDebugger) {
+  EXPECT_EQ(Blockhost("check --in-process remainder_r2.so").status, 0);
+  const Result crash = Blockhost("check --in-process --only check-variables test-plugins/crashes_on_lower_case.so");
+  EXPECT_EQ(crash.status, -1) << crash.out;
 }
 
 TEST(Blockhost, CheckFailsARefusedSignature) {
   const Result result = Blockhost("check remainder_r2.so --signature '{SSDDDDD}'");
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.out.find("FAIL  shape"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("FAIL  shape             remainder_r2.so: refuses the signature {SSDDDDD}"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("SKIP  storage           no signature"), std::string::npos) << result.out;
+}
+
+TEST(Blockhost, TraceShowsEveryCallAsItHappens) {
+  const fs::path trace = WorkFolder() / "trace.txt";
+  const Result result = Blockhost("run pairsplit_r2.so --signature '{SSDDDDDDDDD}' --set V2=10 --set V3=4 "
+                                  "--set V6=6 --set V4=8 --set V5=0 --set V7=3 --trace=" + trace.string());
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string text = ReadFile(trace);
+  const std::vector<std::string> lines = Split(text, '\n');
+  ASSERT_EQ(lines.size(), 5u) << text;
+  EXPECT_EQ(lines[0],
+            "call 1: CheckVariables \"{SSDDDDDDDDD}\" -> Done; InstanceSlot 0x0 -> 0x0; FlagByte 0x0 -> 0x0");
+  EXPECT_EQ(lines[1].rfind("call 2: Init -> Done; InstanceSlot 0x0 -> 0x", 0), 0u) << lines[1];
+  EXPECT_NE(lines[1].find("; FlagByte 0x0 -> 0x1"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("call 3: Calculate -> Done;"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[2].find("; changed V6 6 -> 4, V7 3 -> 0, V8 0 -> 13, V9 0 -> 10, V10 0 -> 3"), std::string::npos)
+      << lines[2];
+  EXPECT_NE(lines[3].find("call 4: Cleanup -> Done; InstanceSlot 0x"), std::string::npos) << lines[3];
+  EXPECT_NE(lines[3].find(" -> 0x0; FlagByte 0x1 -> 0x1"), std::string::npos) << lines[3];
+}
+
+TEST(Blockhost, ReferenceRunsAgreeOrNameTheFirstDifference) {
+  const std::string reference = kReferences + "/pairsplit.csv";
+  const std::string input = " --input " + kReferences + "/pairsplit.input.csv";
+  const Result same = Blockhost("run pairsplit_r1.so --reference " + reference + input);
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_NE(same.err.find("12 steps as in"), std::string::npos) << same.err;
+
+  // One value off in the sixth row of the inputs: the -0 total becomes +0.
+  std::string inputs = ReadFile(kReferences + "/pairsplit.input.csv");
+  const std::size_t at = inputs.find("10,-0,8,2,5,1");
+  ASSERT_NE(at, std::string::npos);
+  inputs.replace(at, 13, "10,0,8,2,5,1");
+  const fs::path changed = WriteFile("changed.csv", inputs);
+  const Result differs = Blockhost("run pairsplit_r2.so --input " + changed.string() + " --reference " + reference);
+  EXPECT_EQ(differs.status, 11);
+  EXPECT_NE(differs.err.find("step 6, V3: expected -0 (-0x0p+0), got 0 (0x0p+0)"), std::string::npos)
+      << differs.err;
+  // A tolerance forgives the sign of a zero, not a different value.
+  EXPECT_EQ(Blockhost("run pairsplit_r2.so --input " + changed.string() + " --reference " + reference +
+                      " --tolerance 1e-12").status,
+            0);
+  const Result other_model = Blockhost("run balance_r2.so --input " + kReferences + "/remainder.input.csv" +
+                                       " --reference " + kReferences + "/remainder.csv --tolerance 0.5");
+  EXPECT_EQ(other_model.status, 11);
+  EXPECT_NE(other_model.err.find("step 1, V5: expected 5 (0x1.4p+2), got 11 (0x1.6p+3)"), std::string::npos)
+      << other_model.err;
 }
 
 }  // namespace

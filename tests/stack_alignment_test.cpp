@@ -5,7 +5,6 @@
 // every plug-in is, it realigns; built assuming an aligned caller, it faults.
 #include <csignal>
 #include <string>
-#include <vector>
 
 #if !defined(_WIN32)
 #include <sys/wait.h>
@@ -18,59 +17,26 @@
 namespace vexb::test {
 namespace {
 
+using host::CallEveryMode;
 using host::kCanMisalignStack;
+using host::ModesOutcome;
 
 constexpr unsigned kOffsets[] = {0, 4, 8, 12};
-
-struct Outcome {
-  std::vector<std::int32_t> answers;
-  std::vector<unsigned char> storage;
-  std::uint8_t flag;
-  bool live_after_init;
-};
-
-// Init, CheckVariables (own and other), Calculate twice, an unknown mode and
-// Cleanup, each with the stack at `offset` modulo 16 at the call.
-Outcome RunModes(EntryPointFn entry, const std::string& signature, unsigned offset) {
-  host::HostBlock block(signature);
-  for (std::size_t k = 0; k < block.variables(); ++k)
-    if (!block.IsSignal(k)) block.Set(k, 1.5 + 3.25 * double(k), 0);
-  BlockRecord* record = &block.record();
-  Outcome out;
-  auto call = [&](std::uint32_t mode, void* extra) {
-#if defined(__i386__)
-    out.answers.push_back(host::CallWithStackAt(offset, entry, mode, record, extra));
-#else
-    (void)offset;
-    out.answers.push_back(entry(mode, record, extra));
-#endif
-  };
-  std::string own = signature, other = "{SD}";
-  call(kInit, nullptr);
-  out.live_after_init = record->InstanceSlot != nullptr;
-  call(kCheckVariables, own.data());
-  call(kCheckVariables, other.data());
-  call(kCalculate, nullptr);
-  call(kCalculate, nullptr);
-  call(9, nullptr);
-  call(kCleanup, nullptr);
-  out.storage = block.StorageBytes(0);
-  out.flag = record->FlagByte;
-  return out;
-}
 
 using StackAlignment = PluginTest;
 
 TEST_P(StackAlignment, EveryModeWorksFromAMisalignedStack) {
   if (!kCanMisalignStack) GTEST_SKIP() << "only 32-bit x86 callers may leave the stack misaligned";
-  const Outcome aligned = RunModes(plugin_.entry(), GetParam().signature, 0);
+  const ModesOutcome aligned = CallEveryMode(plugin_.entry(), GetParam().signature, 0);
   ASSERT_TRUE(aligned.live_after_init);
+  ASSERT_TRUE(aligned.guards_intact);
   for (unsigned offset : kOffsets) {
     SCOPED_TRACE("stack at " + std::to_string(offset) + " mod 16");
-    const Outcome got = RunModes(plugin_.entry(), GetParam().signature, offset);
+    const ModesOutcome got = CallEveryMode(plugin_.entry(), GetParam().signature, offset);
     EXPECT_EQ(got.answers, aligned.answers);
     EXPECT_EQ(got.storage, aligned.storage);
     EXPECT_EQ(got.flag, aligned.flag);
+    EXPECT_TRUE(got.guards_intact);
   }
 }
 
@@ -86,8 +52,8 @@ int SignalOfRun(const std::string& file, unsigned offset) {
     std::signal(SIGBUS, SIG_DFL);
     PluginLibrary plugin(PluginPath(file.c_str()));
     if (plugin.entry() == nullptr) _exit(2);
-    const Outcome out = RunModes(plugin.entry(), "{SSDDDD}", offset);
-    // V5 = (V2 - V3) - V4 with the inputs of RunModes.
+    const ModesOutcome out = CallEveryMode(plugin.entry(), "{SSDDDD}", offset);
+    // V5 = (V2 - V3) - V4 with the inputs CallEveryMode gives.
     double v5 = host::HostBlock::Read(out.storage.data() + 26);
     _exit(v5 == (8.0 - 11.25) - 14.5 ? 0 : 3);
   }

@@ -2,8 +2,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
-#include "host/host_block.h"
+#include "values.h"
 
 namespace vexb::blockhost {
 
@@ -14,14 +15,19 @@ void Load(LoadedPlugin& plugin, const std::string& path) {
     throw Fatal{kMissingFile, path + ": no such file"};
   // An absolute path, so that the platform loads this file and searches no
   // library path.
-  const std::string absolute = std::filesystem::absolute(path, error).string();
-  host::ResetServiceCalls();
-  if (!plugin.library.Open(absolute))
+  plugin.absolute = std::filesystem::absolute(path, error).string();
+  if (!Reload(plugin))
     throw Fatal{kNotLoadable, path + ": cannot be loaded: " + host::PluginLibrary::LastError()};
-  plugin.binding = host::RecordedServiceCalls();
   std::fprintf(stderr, "blockhost: %s: binding: %s\n", path.c_str(), DescribeBinding(plugin).c_str());
   if (plugin.library.entry() == nullptr)
     throw Fatal{kNoEntryPoint, path + ": exports no vexbcppBlockEntryPoint"};
+}
+
+bool Reload(LoadedPlugin& plugin) {
+  host::ResetServiceCalls();
+  const bool loaded = plugin.library.Open(plugin.absolute);
+  plugin.binding = host::RecordedServiceCalls();
+  return loaded;
 }
 
 bool BindingComplete(const LoadedPlugin& plugin) {
@@ -55,7 +61,30 @@ namespace {
 bool Accepts(const LoadedPlugin& plugin, const std::string& signature) {
   host::HostBlock block("{}");
   std::string text = signature;
-  return plugin.library(kCheckVariables, &block.record(), text.data()) == kDone;
+  return Call(plugin, block, kCheckVariables, text.data()) == kDone;
+}
+
+std::FILE* g_trace = nullptr;
+unsigned long g_calls = 0;
+
+std::string Pointer(const void* address) { return Hex(reinterpret_cast<std::uintptr_t>(address)); }
+
+// The variables whose bytes a call changed, "V9 0 -> 10, ...".
+std::string Changes(const host::HostBlock& block, const std::vector<unsigned char>& before,
+                    const std::vector<unsigned char>& after) {
+  std::string text;
+  for (std::size_t k = 0; k < block.variables(); ++k) {
+    const std::size_t at = block.Offset(k);
+    const std::size_t size = block.IsSignal(k) ? 1 : 8;
+    if (std::equal(before.begin() + at, before.begin() + at + size, after.begin() + at)) continue;
+    auto value = [&](const std::vector<unsigned char>& bytes) {
+      return block.IsSignal(k) ? "signal " + std::to_string(int(bytes[at]))
+                               : FormatDouble(host::HostBlock::Read(bytes.data() + at));
+    };
+    text += (text.empty() ? "" : ", ") + ("V" + std::to_string(k) + " " + value(before) + " -> " +
+                                          value(after));
+  }
+  return text;
 }
 
 }  // namespace
@@ -81,6 +110,76 @@ std::string ResolveSignature(const LoadedPlugin& plugin, const std::optional<std
   throw Fatal{kSignatureRefused, plugin.path +
                                      ": accepts no signature (tried {SS} to {SS + 64 D}, "
                                      "with 0 to 8 leading S)"};
+}
+
+void TraceCallsTo(std::FILE* out) { g_trace = out; }
+
+std::int32_t Call(const LoadedPlugin& plugin, host::HostBlock& block, std::uint32_t mode, void* extra) {
+  BlockRecord& record = block.record();
+  if (g_trace == nullptr) return plugin.library(mode, &record, extra);
+
+  const void* slot = record.InstanceSlot;
+  const unsigned flag = record.FlagByte;
+  const std::vector<unsigned char> before = block.StorageBytes(block.current());
+  // What the call is asked, written before it runs: a call that never comes
+  // back is still in the trace.
+  std::string call = "call " + std::to_string(++g_calls) + ": " + ModeName(mode);
+  if (mode == kCheckVariables)
+    call += extra != nullptr ? " \"" + std::string(static_cast<const char*>(extra)) + "\"" : " (no text)";
+  std::fprintf(g_trace, "%s", call.c_str());
+  std::fflush(g_trace);
+
+  const std::int32_t result = plugin.library(mode, &record, extra);
+
+  std::string text = " -> " + ResultName(result) + "; InstanceSlot " + Pointer(slot) + " -> " +
+                     Pointer(record.InstanceSlot) + "; FlagByte " + Hex(flag) + " -> " +
+                     Hex(record.FlagByte);
+  const std::string changes = Changes(block, before, block.StorageBytes(block.current()));
+  if (!changes.empty()) text += "; changed " + changes;
+  std::fprintf(g_trace, "%s\n", text.c_str());
+  std::fflush(g_trace);
+  return result;
+}
+
+std::string ModeName(std::uint32_t mode) {
+  switch (mode) {
+    case kInit:
+      return "Init";
+    case kCleanup:
+      return "Cleanup";
+    case kCalculate:
+      return "Calculate";
+    case kCheckVariables:
+      return "CheckVariables";
+    default:
+      return "mode " + (mode < 10 ? std::to_string(mode) : Hex(mode));
+  }
+}
+
+std::string ResultName(std::int32_t result) {
+  return result == kDone ? "Done" : result == kBadVariables ? "BadVariables" : std::to_string(result);
+}
+
+std::string Hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+const char* Platform() {
+#if defined(_WIN32)
+#define VEXB_SYSTEM "windows-"
+#else
+#define VEXB_SYSTEM "linux-"
+#endif
+#if defined(__x86_64__)
+  return VEXB_SYSTEM "x86_64";
+#elif defined(__i386__)
+  return VEXB_SYSTEM "x86";
+#else
+  return VEXB_SYSTEM "other";
+#endif
+#undef VEXB_SYSTEM
 }
 
 }  // namespace vexb::blockhost

@@ -1,10 +1,13 @@
-// blockhost: a command-line host that loads a block plug-in, finds its block
-// shape, checks its contract and runs it.
+// blockhost: a command-line host that loads block plug-ins, finds their block
+// shape, checks their contract and runs them.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
+#include "host/host_block.h"
 #include "host/host_services.h"
 #include "host/plugin_library.h"
 
@@ -21,8 +24,9 @@ enum ExitStatus : int {
   kSignatureRefused = 6,   // the plug-in refuses the signature, or accepts none
   kBadValue = 7,           // a --set value that does not parse
   kBadVariable = 8,        // a --set or CSV variable the block lacks, or a signal
-  kBadCsv = 9,             // the --input file is unreadable or malformed
+  kBadCsv = 9,             // an --input or --reference file is unreadable or malformed
   kNoInstance = 10,        // Init left no instance (the plug-in ran out of memory)
+  kDiffersFromReference = 11,  // run: a step differs from the --reference file
 };
 
 // An error that ends the command: one line on standard error, then the status.
@@ -35,12 +39,16 @@ struct Fatal {
 struct LoadedPlugin {
   host::PluginLibrary library;
   host::ServiceCalls binding;
-  std::string path;
+  std::string path;      // as the user gave it
+  std::string absolute;  // what the platform loaded
 };
 
 // Loads `path`, reports the binding on standard error and makes sure that the
 // entry point is there; throws Fatal otherwise.
 void Load(LoadedPlugin& plugin, const std::string& path);
+// Loads the same file again (after library.Close()), recording the binding
+// of this load; false when it cannot be loaded.
+bool Reload(LoadedPlugin& plugin);
 
 // The outcome of the binding in words, e.g. "fetched the huge value".
 std::string DescribeBinding(const LoadedPlugin& plugin);
@@ -55,7 +63,19 @@ std::optional<std::string> FindSignature(const LoadedPlugin& plugin);
 // Fatal (kUsage, kSignatureRefused) when there is none.
 std::string ResolveSignature(const LoadedPlugin& plugin, const std::optional<std::string>& given);
 
-// blockhost check: prints one line per check and a summary; kOk or kCheckFailed.
-int RunChecks(const LoadedPlugin& plugin, const std::optional<std::string>& given);
+// Where entry-point calls are traced, one line each; null turns tracing off.
+void TraceCallsTo(std::FILE* out);
+// Every call blockhost makes into a plug-in for a block goes through here, so
+// that a trace sees them all.
+std::int32_t Call(const LoadedPlugin& plugin, host::HostBlock& block, std::uint32_t mode,
+                  void* extra = nullptr);
+
+// "Init", "Calculate", ..., or "mode 7"; "Done", "BadVariables" or the number.
+std::string ModeName(std::uint32_t mode);
+std::string ResultName(std::int32_t result);
+std::string Hex(std::uint64_t value);
+
+// The platform blockhost was built for, e.g. "windows-x86" or "linux-x86_64".
+const char* Platform();
 
 }  // namespace vexb::blockhost

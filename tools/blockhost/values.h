@@ -41,4 +41,15 @@ inline std::string FormatDouble(double value) {
   return std::string(text, result.ptr);
 }
 
+// The exact value in hexadecimal floating notation, "0x1.4p+2", "-0x1p-1074",
+// "inf", "nan".
+inline std::string HexDouble(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::hex);
+  std::string hex(text, result.ptr);
+  const std::size_t digits = hex[0] == '-' ? 1 : 0;
+  if (hex.find('p') != std::string::npos) hex.insert(digits, "0x");
+  return hex;
+}
+
 }  // namespace vexb::blockhost
