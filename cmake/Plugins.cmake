@@ -21,15 +21,21 @@
 #   VEXB_REVISION and VEXB_SIGNATURE, and as a row of
 #   ${CMAKE_BINARY_DIR}/deliverables.tsv.
 #
+#   With VEXB_CHECK_PLUGINS (on by default where the build can run its
+#   plug-ins: natively, or through CMAKE_CROSSCOMPILING_EMULATOR) each plug-in
+#   gets a ctest test of its own, check_<name>: `blockhost check` on the built
+#   file, which passes when every check does.
+#
 # vexb_build_plugin(<name> <source>): the library of a plug-in from a source
 # that uses VEXB_DEFINE_PLUGIN, built as vexb_add_plugin builds it (tests use
 # it for plug-ins that are not models).
 #
-# vexb_sdk(HEADERS dir MODELS dir SOURCES dir EXPORTS_MAP file): where the
-# SDK's files are, said once per build before any plug-in, by this
-# repository's top level or by the installed package. The functions read it
-# back from global properties, never from variables of the scope that
-# included this file.
+# vexb_sdk(HEADERS dir MODELS dir SOURCES dir EXPORTS_MAP file [BLOCKHOST
+# target]): where the SDK's files are, and the blockhost that checks plug-ins
+# (none where the SDK has no blockhost for the build's platform); said once
+# per build before any plug-in, by this repository's top level or by the
+# installed package. The functions read it back from global properties, never
+# from variables of the scope that included this file.
 
 include_guard(GLOBAL)
 
@@ -38,7 +44,7 @@ function(vexb_sdk)
   if(known)
     return()
   endif()
-  set(keys HEADERS MODELS SOURCES EXPORTS_MAP)
+  set(keys HEADERS MODELS SOURCES EXPORTS_MAP BLOCKHOST)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "${keys}" "")
   foreach(key IN LISTS keys)
     set_property(GLOBAL PROPERTY VEXB_SDK_${key} "${arg_${key}}")
@@ -58,6 +64,13 @@ function(vexb_sdk)
     set_property(GLOBAL PROPERTY VEXB_X86_32 ON)
     target_compile_options(vexb_headers INTERFACE -msse2 -mfpmath=sse)
   endif()
+
+  if(arg_BLOCKHOST AND (NOT CMAKE_CROSSCOMPILING OR CMAKE_CROSSCOMPILING_EMULATOR))
+    set(can_run ON)
+  else()
+    set(can_run OFF)
+  endif()
+  option(VEXB_CHECK_PLUGINS "Test every plug-in with blockhost check" ${can_run})
 endfunction()
 
 # The compile options of plug-in code, the framework's objects included.
@@ -197,4 +210,22 @@ VEXB_DEFINE_PLUGIN(${arg_MODEL}, ${arg_REVISION})
     VEXB_MODEL_HEADER ${header}
     VEXB_REVISION ${arg_REVISION}
     VEXB_SIGNATURE ${signature})
+
+  if(VEXB_CHECK_PLUGINS)
+    get_property(blockhost GLOBAL PROPERTY VEXB_SDK_BLOCKHOST)
+    if(NOT blockhost)
+      message(FATAL_ERROR "${call}: VEXB_CHECK_PLUGINS is on, but this SDK has no "
+                          "blockhost for ${CMAKE_SYSTEM_NAME} with ${CMAKE_SIZEOF_VOID_P}-byte "
+                          "pointers; turn it off, or use an SDK installed from such a build")
+    endif()
+    set(emulator "")
+    if(CMAKE_CROSSCOMPILING)
+      set(emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
+    endif()
+    # Testing on in the calling folder, as a project's own enable_testing()
+    # would put it: at folder scope, once the folder's code has run.
+    cmake_language(DEFER CALL enable_testing)
+    add_test(NAME check_${name}
+      COMMAND ${emulator} $<TARGET_FILE:${blockhost}> check $<TARGET_FILE:${name}>)
+  endif()
 endfunction()
