@@ -114,9 +114,19 @@ function(vexb_build_plugin name source)
   set_target_properties(${name} PROPERTIES PREFIX "")
   if(WIN32)
     # The runtime goes into the DLL: it may import from Windows DLLs only.
+    # The loader may place the image at any address and never executes its
+    # data, as hardening scanners expect it to say. A 32-bit image also says
+    # that it has no SEH handler, which is true: nothing in it, framework or
+    # runtime, registers one in the handler chain at %fs:0, and the PE check
+    # reads the code to keep it so.
     set_target_properties(${name} PROPERTIES SUFFIX ".dll")
     target_link_options(${name} PRIVATE
-      -static -static-libgcc -static-libstdc++ -s -Wl,--no-insert-timestamp)
+      -static -static-libgcc -static-libstdc++ -s -Wl,--no-insert-timestamp
+      -Wl,--dynamicbase -Wl,--nxcompat)
+    get_property(x86_32 GLOBAL PROPERTY VEXB_X86_32)
+    if(x86_32)
+      target_link_options(${name} PRIVATE -Wl,--no-seh)
+    endif()
   else()
     get_property(exports_map GLOBAL PROPERTY VEXB_SDK_EXPORTS_MAP)
     set_target_properties(${name} PROPERTIES SUFFIX ".so")
@@ -130,6 +140,57 @@ function(vexb_build_plugin name source)
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${exports_map})
     target_link_libraries(${name} PRIVATE ${CMAKE_DL_LIBS})
   endif()
+endfunction()
+
+# The version resource of a Windows plug-in, what an integrator reads in the
+# file's properties: FILEVERSION and PRODUCTVERSION from VERSION, the
+# description, the file's own name and the project's. Compiled by windres
+# (CMAKE_RC_COMPILER) into an object of the DLL, so that the calling project
+# needs no RC language of its own.
+function(_vexb_version_resource name version description)
+  if(NOT CMAKE_RC_COMPILER)
+    message(FATAL_ERROR "vexb_add_plugin(${name}): set CMAKE_RC_COMPILER (windres) "
+                        "for the DLL's version resource, as the SDK's toolchain files do")
+  endif()
+  string(REGEX MATCHALL "[0-9]+" numbers "${version}.0.0.0")
+  list(SUBLIST numbers 0 4 numbers)
+  list(JOIN numbers "," binary)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+  set(object ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc.o)
+  # 0x40004 is VOS_NT_WINDOWS32, 0x2 VFT_DLL; the strings are U.S. English,
+  # Unicode (040904b0).
+  file(CONFIGURE OUTPUT ${rc} CONTENT
+"1 VERSIONINFO
+FILEVERSION ${binary}
+PRODUCTVERSION ${binary}
+FILEFLAGSMASK 0x3f
+FILEFLAGS 0x0
+FILEOS 0x40004
+FILETYPE 0x2
+FILESUBTYPE 0x0
+BEGIN
+  BLOCK \"StringFileInfo\"
+  BEGIN
+    BLOCK \"040904b0\"
+    BEGIN
+      VALUE \"FileDescription\", \"${description}\"
+      VALUE \"FileVersion\", \"${version}\"
+      VALUE \"InternalName\", \"${name}\"
+      VALUE \"OriginalFilename\", \"${name}.dll\"
+      VALUE \"ProductName\", \"${PROJECT_NAME}\"
+      VALUE \"ProductVersion\", \"${version}\"
+    END
+  END
+  BLOCK \"VarFileInfo\"
+  BEGIN
+    VALUE \"Translation\", 0x409, 1200
+  END
+END
+" @ONLY)
+  add_custom_command(OUTPUT ${object}
+    COMMAND ${CMAKE_RC_COMPILER} -O coff -i ${rc} -o ${object}
+    DEPENDS ${rc} VERBATIM)
+  target_sources(${name} PRIVATE ${object})
 endfunction()
 
 function(vexb_add_plugin)
@@ -196,14 +257,23 @@ VEXB_DEFINE_PLUGIN(${arg_MODEL}, ${arg_REVISION})
 " @ONLY)
   vexb_build_plugin(${name} ${source})
 
+  # The plug-in's version is its project's (0.0.0 for a project without one).
+  set(version 0.0.0)
+  if(PROJECT_VERSION)
+    set(version ${PROJECT_VERSION})
+  endif()
+  if(WIN32)
+    _vexb_version_resource(${name} ${version} "${class} block, framework revision ${arg_REVISION}")
+  endif()
+
   # The build's records: the first plug-in of a configure starts the manifest.
   set(manifest ${CMAKE_BINARY_DIR}/deliverables.tsv)
   get_property(recorded GLOBAL PROPERTY VEXB_DELIVERABLES SET)
   if(NOT recorded)
-    file(WRITE ${manifest} "deliverable\tmodel\trevision\tsignature\n")
+    file(WRITE ${manifest} "deliverable\tmodel\trevision\tsignature\tversion\n")
     set_property(GLOBAL PROPERTY VEXB_DELIVERABLES "")
   endif()
-  file(APPEND ${manifest} "${name}\t${arg_MODEL}\t${arg_REVISION}\t${signature}\n")
+  file(APPEND ${manifest} "${name}\t${arg_MODEL}\t${arg_REVISION}\t${signature}\t${version}\n")
   set_property(GLOBAL APPEND PROPERTY VEXB_DELIVERABLES ${name})
   set_target_properties(${name} PROPERTIES
     VEXB_MODEL ${arg_MODEL}

@@ -8,8 +8,8 @@
 #   outcome | call | pattern of the manifest row (ok) or the message (fails)
 set(remainder "MODEL vexb::models::Remainder HEADER remainder.h")
 set(cases
-  "ok|p ${remainder} REVISION 2|\np\tvexb::models::Remainder\t2\t{SSDDDD}\n"
-  "ok|p MODEL local::Balance HEADER balance.h REVISION 1|\np\tlocal::Balance\t1\t{SSD}\n"
+  "ok|p ${remainder} REVISION 2|\np\tvexb::models::Remainder\t2\t{SSDDDD}\t0.0.0\n"
+  "ok|p MODEL local::Balance HEADER balance.h REVISION 1|\np\tlocal::Balance\t1\t{SSD}\t0.0.0\n"
   "fails|p ${remainder} REVISION 2 COLOR red|vexb_add_plugin.p.: unknown argument.s. COLOR red"
   "fails|p MODEL vexb::models::Remainder REVISION 2|no HEADER given"
   "fails|p MODEL vexb::models::Remainder HEADER REVISION 2|HEADER without a value"
