@@ -12,14 +12,16 @@
 #   Everything the plug-in needs to be built as the host requires comes with
 #   the target: C++20, no fused multiply-add, SSE2 arithmetic and a realigned
 #   stack on 32-bit x86, no exceptions or RTTI, nothing exported but the entry
-#   point, and on Windows the runtime linked in. The framework's sources are
-#   compiled once per build into the OBJECT library vexb_framework, on first
-#   use.
+#   point, and on Windows the runtime linked in, the loader's hardening flags
+#   and a version resource (the calling project's name and version). The
+#   framework's sources are compiled once per build into the OBJECT library
+#   vexb_framework, on first use.
 #
 #   Each plug-in is recorded in the global property VEXB_DELIVERABLES, in the
 #   target properties VEXB_MODEL, VEXB_MODEL_HEADER (the header's full path),
 #   VEXB_REVISION and VEXB_SIGNATURE, and as a row of
-#   ${CMAKE_BINARY_DIR}/deliverables.tsv.
+#   ${CMAKE_BINARY_DIR}/deliverables.tsv (deliverable, model, revision,
+#   signature, version).
 #
 #   With VEXB_CHECK_PLUGINS (on by default where the build can run its
 #   plug-ins: natively, or through CMAKE_CROSSCOMPILING_EMULATOR) each plug-in
