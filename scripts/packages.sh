@@ -1,8 +1,8 @@
 # Debian packages the project needs, and a helper that installs the missing
 # ones. Sourced by the build and test scripts and by CI.
 
-# To build the ten deliverables.
-VEXB_BUILD_PACKAGES="cmake ninja-build g++-mingw-w64-i686"
+# To build the ten deliverables and their release zip.
+VEXB_BUILD_PACKAGES="cmake ninja-build g++-mingw-w64-i686 zip"
 # To build and run every test preset.
 VEXB_TEST_PACKAGES="$VEXB_BUILD_PACKAGES g++ libgtest-dev libbenchmark-dev googletest"
 # linux-i686: 32-bit programs, run under qemu-i386.
