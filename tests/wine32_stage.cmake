@@ -33,12 +33,12 @@ foreach(program ${wine} ${wine64})
                         "(scripts/test installs them)")
   endif()
 endforeach()
-execute_process(COMMAND ${wine} --version RESULT_VARIABLE status OUTPUT_VARIABLE version ERROR_VARIABLE error)
+execute_process(COMMAND ${wine} --version RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
 if(NOT status EQUAL 0)
-  message(FATAL_ERROR "this machine cannot start 32-bit x86 programs (${wine} --version: ${status} ${error}): "
-                      "no qemu-i386 binfmt handler is registered, and the stage cannot run without one. "
-                      "scripts/test registers it as root (scripts/packages.sh, vexb_ensure_wine32); a machine "
-                      "that refuses the registration cannot run this stage.")
+  message(FATAL_ERROR "this machine cannot start 32-bit x86 programs (${wine} --version answered "
+                      "${status}): no qemu-i386 binfmt handler is registered, and the stage cannot run "
+                      "without one. scripts/test registers it as root (vexb_register_qemu_i386 in "
+                      "scripts/packages.sh); a machine that refuses the registration cannot run this stage.")
 endif()
 
 string(TIMESTAMP start "%s")
