@@ -14,6 +14,8 @@ struct FpState {
 
 constexpr std::uint16_t kX87Masks = 0x003F;
 constexpr std::uint16_t kX87Flags = 0x003F;
+// The flags, stack fault, error summary and busy bits: what fnclex clears.
+constexpr std::uint16_t kX87Pending = 0x80FF;
 constexpr std::uint16_t kX87RoundingBits = 0x0C00;
 constexpr std::uint32_t kSseMasks = 0x1F80;
 constexpr std::uint32_t kSseFlags = 0x003F;

@@ -234,7 +234,7 @@ TEST_P(RevisionOneGuard, EntersSafelyWithAnUnmaskedX87ExceptionPending) {
     EXPECT_FALSE(run.trapped) << "the pending exception was raised inside the plug-in";
     if (run.trapped) continue;
     EXPECT_EQ(run.after.x87_control, 0x0240);
-    EXPECT_EQ(run.after.x87_status & 0x80FF, 0);
+    EXPECT_EQ(run.after.x87_status & kX87Pending, 0);
     EXPECT_EQ(run.after.mxcsr, 0x0000u);
   }
 }

@@ -54,6 +54,11 @@ std::string StateText(const FpState& s) {
   return "x87 control " + Hex(s.x87_control) + " status " + Hex(s.x87_status) + ", MXCSR " + Hex(s.mxcsr);
 }
 
+// What a call did to the floating-point state, for a failure's detail.
+std::string StateChange(const FpState& before, const FpState& after) {
+  return "left " + StateText(after) + " (entered with " + StateText(before) + ")";
+}
+
 // Revision as the record shows it: FlagByte 0x80 before Init; 0x80 after it
 // is revision 1, 0x81 revision 2, anything else a fault (0).
 int RevisionByFlag(const LoadedPlugin& plugin, const std::string& signature, unsigned& flag_after) {
@@ -213,8 +218,9 @@ void FillOverflowing(HostBlock& block) {
     if (!block.IsSignal(k)) block.Set(k, 1e308 * (k % 3 == 2 ? -1.0 : 1.0));
 }
 
-// Runs every call of kFpCalls from `enter` and answers the first call that
-// left a state other than `expected` says, or an empty text.
+// Runs every call of kFpCalls on one block, each entered from the state that
+// `enter` sets, and answers the first call that left a state other than
+// `expected` says, or an empty text.
 template <class Enter, class Expected>
 std::string FpRun(Context& c, Enter enter, Expected expected) {
   HostBlock block(c.signature);
@@ -228,7 +234,7 @@ std::string FpRun(Context& c, Enter enter, Expected expected) {
     const FpState after = host::ReadFpState();
     host::ResetFpState();
     if (!expected(call, before, after) && failure.empty())
-      failure = std::string(call.what) + " left " + StateText(after) + " (entered with " + StateText(before) + ")";
+      failure = std::string(call.what) + " " + StateChange(before, after);
   }
   return failure;
 }
@@ -238,7 +244,7 @@ std::string FpRun(Context& c, Enter enter, Expected expected) {
 // its flags cleared.
 bool RestoredByGuard(const FpState& before, const FpState& after) {
   return after.x87_control == before.x87_control && after.mxcsr == (before.mxcsr & ~host::kSseFlags) &&
-         (after.x87_status & 0x80FF) == 0;
+         (after.x87_status & host::kX87Pending) == 0;
 }
 
 // Revision 2: the control words untouched, the host's pending flags kept; the
@@ -259,18 +265,19 @@ void EnterMaskedTowardZeroWithFlags() {
   host::RaiseFlagsMasked();
 }
 
+bool Restored(const FpCall&, const FpState& before, const FpState& after) {
+  return RestoredByGuard(before, after);
+}
+
 Verdict CheckFpState(Context& c) {
   if (c.revision == 0) return Fail("revision unknown, state not judged");
   if (c.revision == 1) {
-    auto restored = [](const FpCall&, const FpState& before, const FpState& after) {
-      return RestoredByGuard(before, after);
-    };
-    std::string failure = FpRun(c, host::UnmaskAllRoundTowardZero, restored);
+    std::string failure = FpRun(c, host::UnmaskAllRoundTowardZero, Restored);
     if (failure.empty())
       failure = FpRun(c, [] {
         host::ResetFpState();
         host::RaiseFlagsMasked();
-      }, restored);
+      }, Restored);
     if (!failure.empty()) return Fail(failure);
     return Pass("after every call from an unmasked host: the host's masks and rounding back, no flag pending");
   }
@@ -286,23 +293,7 @@ Verdict CheckFpPending(Context& c) {
   if (c.revision != 1)
     return Skip(c.revision == 2 ? "revision 2 leaves the floating-point state to the host"
                                 : "revision unknown");
-  HostBlock block(c.signature);
-  FillOverflowing(block);
-  CallOn(c, block, kInit);
-  std::string own = c.signature;
-  const FpCall calls[] = {{"Calculate", kCalculate, false}, {"unknown mode", 7, false},
-                          {"CheckVariables", kCheckVariables, true}};
-  std::string failure;
-  for (const FpCall& call : calls) {
-    host::EnterWithPendingX87Exception();
-    const FpState before = host::ReadFpState();
-    CallOn(c, block, call.mode, call.good_text ? own.data() : nullptr);
-    const FpState after = host::ReadFpState();
-    host::ResetFpState();
-    if (!RestoredByGuard(before, after) && failure.empty())
-      failure = std::string(call.what) + " left " + StateText(after) + " (entered with " + StateText(before) + ")";
-  }
-  if (block.record().InstanceSlot != nullptr) CallOn(c, block, kCleanup);
+  const std::string failure = FpRun(c, host::EnterWithPendingX87Exception, Restored);
   if (!failure.empty()) return Fail(failure);
   return Pass("entered with an unmasked x87 exception pending: no trap, the host's masks back, nothing pending");
 }
@@ -387,7 +378,7 @@ Verdict CheckEdgeValues(Context& c) {
     else if (!block.SignalsIntact()) failure = at + "a signal byte changed";
     else if (!block.GuardsIntact()) failure = at + "a byte outside the variables or the record's fields changed";
     else if (c.revision == 1 ? !RestoredByGuard(before, after) : !UntouchedByCall(before, after))
-      failure = at + "left " + StateText(after) + " (entered with " + StateText(before) + ")";
+      failure = at + StateChange(before, after);
   }
   if (block.record().InstanceSlot != nullptr) CallOn(c, block, kCleanup);
   if (!failure.empty()) return Fail(failure);
